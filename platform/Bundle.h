@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/Value.h"
+
+namespace xr {
+
+// A bundle directory. The plug-in bundle holds its shared library, its resources (files named
+// NAME.TYPE) and its default string table (Localizable.json, key to display text). A driver
+// bundle holds its information dictionary in Contents/Info.json.
+class Bundle {
+ public:
+  explicit Bundle(std::string path);
+
+  // The bundle whose shared object contains the address: the directory of that object.
+  static std::shared_ptr<Bundle> containingAddress(const void* address);
+
+  const std::string& path() const { return path_; }
+
+  // path/NAME.TYPE when such a file exists.
+  std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
+
+  // The default string table's text for key. A key without an entry yields value, or the key
+  // itself when value is empty; no key yields value. A missing or malformed table has no
+  // entries.
+  std::string localizedString(const std::optional<std::string>& key, const std::string& value = "") const;
+
+  // Contents/Info.json as a dictionary; nullptr when missing or malformed.
+  DictionaryRef infoDictionary() const;
+
+ private:
+  std::string path_;
+  mutable std::once_flag tableOnce_;
+  mutable DictionaryRef table_;
+};
+
+}  // namespace xr

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace xr {
+
+// Every fixed absolute path the system names ("/var/db/modem.prefs", "/usr/sbin/lsof", driver
+// bundles...) is resolved under the platform root, "/" by default. A machine profile sets it
+// to its root/ directory. Device paths that come from the registry are used as they are.
+std::string platformRoot();
+void setPlatformRoot(std::string root);
+
+// "/usr/sbin/lsof" under root "/tmp/m/root" is "/tmp/m/root/usr/sbin/lsof".
+std::string resolvePath(std::string_view absolutePath);
+
+// True when a file or directory exists at the path (used as given), following a symbolic
+// link at its end.
+bool fileExistsAtPath(const std::string& path);
+
+// Sets the root for one scope (tests).
+class ScopedPlatformRoot {
+ public:
+  explicit ScopedPlatformRoot(std::string root) : saved_(platformRoot()) { setPlatformRoot(std::move(root)); }
+  ~ScopedPlatformRoot() { setPlatformRoot(saved_); }
+  ScopedPlatformRoot(const ScopedPlatformRoot&) = delete;
+  ScopedPlatformRoot& operator=(const ScopedPlatformRoot&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+}  // namespace xr

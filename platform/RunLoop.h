@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace xr {
+
+class RunLoop;
+
+// Work that wakes a run loop. Any thread may signal it; perform runs on the thread of the run
+// loop it was added to, and only while that loop runs.
+class RunLoopSource : public std::enable_shared_from_this<RunLoopSource> {
+ public:
+  explicit RunLoopSource(std::function<void()> perform);
+  ~RunLoopSource();
+  RunLoopSource(const RunLoopSource&) = delete;
+  RunLoopSource& operator=(const RunLoopSource&) = delete;
+
+  // Marks the source pending and wakes its run loop.
+  void signal();
+  // No perform after this returns (unless it is called from within perform).
+  void invalidate();
+  bool isValid() const;
+
+ private:
+  friend class RunLoop;
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+// One run loop per thread. Nothing runs it behind its owner's back: sources added to it are
+// performed only inside runUntil / runOnce on its thread. There is one mode, the default one.
+class RunLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // The calling thread's own loop.
+  static RunLoop& current();
+
+  void addSource(const std::shared_ptr<RunLoopSource>& source);
+  void removeSource(const std::shared_ptr<RunLoopSource>& source);
+
+  // Performs pending sources as they are signalled until the deadline passes or stop() is
+  // called. Returns at once when the loop has no sources.
+  void runUntil(Clock::time_point deadline);
+  // Waits until at least one source is performed or the deadline passes; true when a source
+  // was performed.
+  bool runOnce(Clock::time_point deadline);
+  // Makes a running runUntil return; callable from any thread.
+  void stop();
+
+  size_t sourceCount() const;
+
+  RunLoop();
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
+
+ private:
+  friend class RunLoopSource;
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace xr
