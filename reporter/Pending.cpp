@@ -1,8 +1,6 @@
-// Placeholders for the report assembly operations until they land; this file goes then.
+// Placeholder for the probe sequence until it lands; this file goes then.
 #include "reporter/XRModemPlugin.h"
 
 namespace xr {
 DictionaryRef XRModemPlugin::getModemInfoDictionary() { return cleanedModemInfoDictionary(); }
-DictionaryRef XRModemPlugin::cleanedModemInfoDictionary() { return _modemInfoDictionary; }
-std::string XRModemPlugin::highestModulationSupported() const { return ""; }
 }  // namespace xr
