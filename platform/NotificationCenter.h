@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/Value.h"
@@ -32,14 +33,15 @@ class NotificationCenter {
   // Removes every registration of observer. Does not return while a callback to that observer
   // runs on another thread; a callback may remove its own observer.
   void removeObserver(const void* observer);
-  // Removes the registrations of observer for that name and sender (nullptr: any).
+  // Removes the registrations of observer for that name (empty: any) and sender (nullptr: any),
+  // with the same waiting rule.
   void removeObserver(const void* observer, const std::string& name, const void* object);
 
   void post(const Notification& notification);
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace xr
