@@ -42,12 +42,14 @@ class RunLoop {
   void removeSource(const std::shared_ptr<RunLoopSource>& source);
 
   // Performs pending sources as they are signalled until the deadline passes or stop() is
-  // called. Returns at once when the loop has no sources.
+  // called. Returns at once when the loop has no sources. Signals coalesce: a source signalled
+  // several times before the loop gets to it is performed once.
   void runUntil(Clock::time_point deadline);
   // Waits until at least one source is performed or the deadline passes; true when a source
   // was performed.
   bool runOnce(Clock::time_point deadline);
-  // Makes a running runUntil return; callable from any thread.
+  // Makes a running runUntil / runOnce return; callable from any thread. A stop that comes
+  // while the loop is not running ends its next run at once, so it cannot be lost in a race.
   void stop();
 
   size_t sourceCount() const;
