@@ -1,0 +1,116 @@
+// xrreport: loads the plug-in bundles beside it and prints the report each one makes, for this
+// machine or for a machine profile.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/MachineProfile.h"
+#include "host/PluginBundle.h"
+#include "host/TextReport.h"
+#include "platform/Json.h"
+#include "platform/Trace.h"
+
+namespace {
+using namespace xr;
+
+constexpr int kReported = 0;
+constexpr int kUnusable = 1;
+constexpr int kBadCommandLine = 2;
+
+int unusable(const std::string& message) {
+  std::cerr << "xrreport: " << message << '\n';
+  return kUnusable;
+}
+
+// The directory of the running executable: plug-in bundles are installed beside it.
+std::string executableDirectory() {
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : self.parent_path().string();
+}
+
+void traceToStandardError(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+int run(int argc, char** argv) {
+  CLI::App app{"Prints the hardware report of this machine, or of a machine profile, one section per plug-in.",
+               "xrreport"};
+  std::string machine;
+  std::string format = "text";
+  bool trace = false;
+  auto* machineOption = app.add_option("--machine", machine, "Report on the machine profile in DIR")->type_name("DIR");
+  app.add_option("--format", format, "Output format: text (readable) or json (an array of report dictionaries)")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->capture_default_str();
+  app.add_flag("--trace", trace, "Print the modem dialogue on standard error as it happens");
+  app.set_version_flag("--version", "xrreport " XR_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    std::cerr << "xrreport: " << e.what() << "\n\n" << app.help();
+    return kBadCommandLine;
+  }
+
+  std::string error;
+  std::unique_ptr<MachineProfile> profile;
+  if (machineOption->count() > 0) {
+    profile = MachineProfile::open(machine, &error);
+    if (!profile) return unusable(error);
+  }
+  if (trace) setTraceSink(traceToStandardError);
+
+  std::string pluginDirectory = executableDirectory();
+  std::vector<std::string> paths = findPluginBundles(pluginDirectory);
+  if (paths.empty()) return unusable(pluginDirectory + ": no plug-in bundle (*.xrplugin) found");
+  // Declared after the profile so plug-ins go before the machine they report on.
+  std::vector<std::unique_ptr<PluginBundle>> plugins;
+  for (const std::string& path : paths) {
+    auto plugin = PluginBundle::load(path, &error);
+    if (!plugin) return unusable(error);
+    plugins.push_back(std::move(plugin));
+  }
+
+  auto reports = makeArray();
+  std::string text;
+  for (const auto& plugin : plugins) {
+    DictionaryRef report;
+    try {
+      report = plugin->principalReporter().updateDictionary(makeDictionary());
+    } catch (const std::exception& e) {
+      return unusable(plugin->bundle().path() + ": plug-in failed: " + e.what());
+    }
+    if (!report || !report->get("_items").array())
+      return unusable(plugin->bundle().path() + ": plug-in returned no report dictionary with \"_items\"");
+    if (format == "json")
+      reports->push_back(report);
+    else
+      text += textReport(plugin->name(), report, plugin->bundle());
+  }
+  if (format == "json") text = toJson(Value(reports)) + "\n";
+  std::cout << text << std::flush;
+  if (!std::cout) return unusable("standard output cannot be written");
+  return kReported;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing here throws on purpose; a stray exception still ends in a message, not an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    return unusable(std::string("report failed: ") + e.what());
+  } catch (...) {
+    return unusable("report failed");
+  }
+}

@@ -1,0 +1,76 @@
+// The host's pieces in-process: the reporter base's "_items" contract, machine profiles giving
+// back the platform root, and the modem reporter on a machine with nothing to report.
+#include <gtest/gtest.h>
+
+#include "host/MachineProfile.h"
+#include "host/XRReporter.h"
+#include "platform/PlatformRoot.h"
+#include "reporter/XRModemReporter.h"
+#include "support/TempDirectory.h"
+
+namespace xr {
+namespace {
+using test::TempDirectory;
+
+TEST(XRReporter, KeepsTheCallersDictionaryWhenItHasItems) {
+  auto items = makeArray({Value(makeDictionary({{"_name", "earlier"}}))});
+  auto given = makeDictionary({{"_items", items}, {"title", "kept"}});
+  XRReporter reporter;
+  EXPECT_EQ(reporter.updateDictionary(given), given);
+  EXPECT_EQ(given->get("_items").array(), items);
+}
+
+TEST(XRReporter, GivesAnItemsArrayToEveryOtherDictionary) {
+  XRReporter reporter;
+  for (const DictionaryRef& given : {DictionaryRef(), makeDictionary(), makeDictionary({{"title", "kept"}}),
+                                     makeDictionary({{"_items", "not an array"}})}) {
+    DictionaryRef report = reporter.updateDictionary(given);
+    ASSERT_TRUE(report);
+    ArrayRef items = report->get("_items").array();
+    ASSERT_TRUE(items);
+    EXPECT_TRUE(items->empty());
+    if (given && given->contains("title")) {
+      EXPECT_EQ(report->get("title"), Value("kept"));
+    }
+  }
+}
+
+TEST(MachineProfile, SetsThePlatformRootForItsLifeOnly) {
+  ScopedPlatformRoot outer("/elsewhere");
+  TempDirectory machine;
+  machine.makeDirectory("root");
+  std::string error;
+  {
+    auto profile = MachineProfile::open(machine.path() + "/", &error);
+    ASSERT_TRUE(profile) << error;
+    EXPECT_EQ(platformRoot(), machine.path() + "/root");
+    EXPECT_EQ(resolvePath("/var/db/modem.prefs"), machine.path() + "/root/var/db/modem.prefs");
+  }
+  EXPECT_EQ(platformRoot(), "/elsewhere");
+}
+
+TEST(MachineProfile, FailingToOpenLeavesThePlatformRootAlone) {
+  ScopedPlatformRoot outer("/elsewhere");
+  TempDirectory machine;
+  machine.write("modem.json", "{");
+  std::string error;
+  EXPECT_FALSE(MachineProfile::open(machine.path(), &error));
+  EXPECT_EQ(error.find(machine.path() + "/modem.json"), 0u) << error;
+  EXPECT_EQ(platformRoot(), "/elsewhere");
+}
+
+TEST(XRModemReporter, EmptyMachineAddsNoItemAndKeepsEarlierOnes) {
+  TempDirectory machine;
+  std::string error;
+  auto profile = MachineProfile::open(machine.path(), &error);
+  ASSERT_TRUE(profile) << error;
+  auto earlier = Value(makeDictionary({{"_name", "earlier"}}));
+  auto given = makeDictionary({{"_items", makeArray({earlier})}});
+  XRModemReporter reporter;
+  DictionaryRef report = reporter.updateDictionary(given);
+  EXPECT_EQ(report, given);
+  EXPECT_EQ(*report->get("_items").array(), Array{earlier});
+}
+
+}  // namespace
+}  // namespace xr
