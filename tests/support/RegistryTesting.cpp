@@ -1,0 +1,11 @@
+#include "support/RegistryTesting.h"
+
+namespace xr::testing {
+
+::testing::AssertionResult allGivenBack(const RegistryStore& store) {
+  RegistryOutstanding out = store.outstanding();
+  if (out == RegistryOutstanding{}) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "still out: " << describe(out);
+}
+
+}  // namespace xr::testing
