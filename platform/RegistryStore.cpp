@@ -208,8 +208,12 @@ bool RegistryStore::matches(const RegistryEntry& entry, const Dictionary& proper
 }
 
 std::vector<const RegistryEntry*> RegistryStore::matchingEntries(const Dictionary& description) const {
-  std::vector<const RegistryEntry*> out;
   std::lock_guard lock(mutex_);
+  return matchingEntriesLocked(description);
+}
+
+std::vector<const RegistryEntry*> RegistryStore::matchingEntriesLocked(const Dictionary& description) const {
+  std::vector<const RegistryEntry*> out;
   std::vector<const RegistryEntry*> all;
   all.reserve(entryCount_);
   collect(serviceRoot_.get(), true, &all);
@@ -245,9 +249,12 @@ size_t RegistryStore::entryCount() const {
   return entryCount_;
 }
 
-void RegistryStore::addWatcher(const std::shared_ptr<RegistryWatcher>& watcher) {
+std::vector<const RegistryEntry*> RegistryStore::watch(const std::shared_ptr<RegistryWatcher>& watcher,
+                                                       const Dictionary& description) {
   std::lock_guard lock(mutex_);
+  std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
   watchers_.push_back(watcher);
+  return matchingEntriesLocked(description);
 }
 
 RegistryOutstanding RegistryStore::outstanding() const {

@@ -115,7 +115,10 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   static const RegistryEntry* entryOfHandle(RegistryHandle handle);
 
   // ---- notifications ----
-  void addWatcher(const std::shared_ptr<RegistryWatcher>& watcher);
+  // Registers the watcher (held weakly) and gives the entries matching description now, at
+  // once: an entry is either among those or told to the watcher, never both or neither.
+  std::vector<const RegistryEntry*> watch(const std::shared_ptr<RegistryWatcher>& watcher,
+                                          const Dictionary& description);
 
   // ---- accounting and faults ----
   RegistryOutstanding outstanding() const;
@@ -130,6 +133,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
 
  private:
   RegistryEntry* entryAtPathLocked(std::string_view path) const;
+  std::vector<const RegistryEntry*> matchingEntriesLocked(const Dictionary& description) const;
   static void collect(const RegistryEntry* entry, bool recursive, std::vector<const RegistryEntry*>* out);
 
   mutable std::mutex mutex_;

@@ -21,7 +21,10 @@ inline std::string snapshotPath(const std::string& name) {
 // registry the test fills; each test ends by checking that the probe gave everything back.
 class ProbeTest : public ::testing::Test {
  protected:
-  void TearDown() override { EXPECT_TRUE(testing::allGivenBack(*store_)); }
+  void TearDown() override {
+    plugin_.reset();  // its teardown ends the USB discovery
+    EXPECT_TRUE(testing::allGivenBack(*store_));
+  }
 
   // Probes another registry from now on (the earlier one must have been given everything).
   void useRegistry(std::shared_ptr<RegistryStore> store) {
