@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/Json.h"
+#include "platform/RegistrySnapshot.h"
 
 namespace xr {
 namespace {
@@ -12,14 +13,22 @@ namespace fs = std::filesystem;
 // Profiles come from users; bound them before parsing.
 const JsonLimits kProfileLimits{64, 64u * 1024 * 1024};
 
-// The JSON object in an optional profile file. A missing file is an absent object, not a fault.
-bool readOptionalObject(const std::string& path, DictionaryRef* object, std::string* error) {
+// An optional profile file: absent is not a fault, but something other than a file is.
+bool optionalFile(const std::string& path, bool* present, std::string* error) {
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(path, ec))) return true;
-  if (fs::is_directory(path, ec)) {
+  *present = fs::exists(fs::symlink_status(path, ec));
+  if (*present && fs::is_directory(path, ec)) {
     *error = path + ": is a directory, not a file";
     return false;
   }
+  return true;
+}
+
+// The JSON object in an optional profile file. A missing file is an absent object, not a fault.
+bool readOptionalObject(const std::string& path, DictionaryRef* object, std::string* error) {
+  bool present;
+  if (!optionalFile(path, &present, error)) return false;
+  if (!present) return true;
   JsonResult result = readJsonFile(path, kProfileLimits);
   if (!result.ok()) {
     *error = result.error;
@@ -70,10 +79,21 @@ bool MachineProfile::useRoot(std::string* error) {
 }
 
 // registry.json: the device registry snapshot the hardware probes see.
+// Without one the machine has an empty registry, not the one of whoever runs the report.
 bool MachineProfile::loadRegistry(std::string* error) {
-  DictionaryRef snapshot;
-  if (!readOptionalObject(file("registry.json"), &snapshot, error)) return false;
-  // The registry is filled from the snapshot here once its loader exists.
+  std::string path = file("registry.json");
+  bool present;
+  if (!optionalFile(path, &present, error)) return false;
+  std::shared_ptr<RegistryStore> registry;
+  if (present) {
+    RegistrySnapshotResult snapshot = readRegistrySnapshot(path);
+    if (!snapshot.ok()) {
+      *error = snapshot.error;
+      return false;
+    }
+    registry = snapshot.registry;
+  }
+  registry_.emplace(registry ? registry : RegistryStore::create());
   return true;
 }
 

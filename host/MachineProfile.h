@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/PlatformRoot.h"
+#include "platform/RegistryStore.h"
 
 namespace xr {
 
@@ -40,6 +41,7 @@ class MachineProfile {
 
   std::string directory_;
   std::optional<ScopedPlatformRoot> root_;
+  std::optional<ScopedRegistry> registry_;
 };
 
 }  // namespace xr

@@ -5,6 +5,7 @@
 #include "host/MachineProfile.h"
 #include "host/XRReporter.h"
 #include "platform/PlatformRoot.h"
+#include "platform/RegistryStore.h"
 #include "reporter/XRModemReporter.h"
 #include "support/TempDirectory.h"
 
@@ -57,6 +58,29 @@ TEST(MachineProfile, FailingToOpenLeavesThePlatformRootAlone) {
   EXPECT_FALSE(MachineProfile::open(machine.path(), &error));
   EXPECT_EQ(error.find(machine.path() + "/modem.json"), 0u) << error;
   EXPECT_EQ(platformRoot(), "/elsewhere");
+}
+
+TEST(MachineProfile, InstallsItsRegistryForItsLifeOnly) {
+  auto outer = RegistryStore::create();
+  ScopedRegistry installed(outer);
+  TempDirectory machine;
+  machine.write("registry.json", R"({"HwService": {"name": "Root", "class": "R"},
+    "HwDeviceTree": {"name": "dt", "class": "Root", "children": [{"name": "zel-io", "class": "Z"}]}})");
+  std::string error;
+  {
+    auto profile = MachineProfile::open(machine.path(), &error);
+    ASSERT_TRUE(profile) << error;
+    EXPECT_NE(RegistryStore::current()->entryAtPath("HwDeviceTree:zel-io"), nullptr);
+  }
+  EXPECT_EQ(RegistryStore::current(), outer);
+  {
+    // Without registry.json the machine's registry is empty, not the caller's.
+    outer->addEntry("HwDeviceTree:", "zel-io", "Z");
+    TempDirectory bare;
+    auto profile = MachineProfile::open(bare.path(), &error);
+    ASSERT_TRUE(profile) << error;
+    EXPECT_EQ(RegistryStore::current()->entryAtPath("HwDeviceTree:zel-io"), nullptr);
+  }
 }
 
 TEST(XRModemReporter, EmptyMachineAddsNoItemAndKeepsEarlierOnes) {

@@ -219,6 +219,20 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileCase{"ModemUnreadable", [](auto& m) { m.makeDirectory("modem.json"); }, "", "modem.json"}),
     [](const auto& info) { return info.param.name; });
 
+// A snapshot fault names the file and the entry, on one line.
+TEST(XrreportMachineProfile, RegistryFaultNamesTheEntry) {
+  Installation install;
+  install.addBundle("Alpha");
+  TempDirectory machine;
+  machine.write("registry.json", R"({"HwDeviceTree": {"name": "dt", "class": "Root"},
+    "HwService": {"name": "Root", "class": "R", "children": [{"name": "zel-io", "class": "Z", "children": [
+      {"name": "a", "class": "A"}, {"name": "b", "clas": "B"}]}]}})");
+  ProgramResult r = install.run({"--machine", machine.path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "xrreport: " + machine.file("registry.json") + ": HwService/zel-io/children[1]: unknown key \"clas\"\n");
+}
+
 // --- plug-in bundles -----------------------------------------------------------------------
 
 struct PluginCase {
@@ -291,6 +305,25 @@ TEST(XrreportModemPlugin, EmptyMachineGivesAReportWithoutItems) {
   ProgramResult text = runProgram(kBuiltXrreport, {"--machine", empty});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(text.out, "XRModem:\n\n    No information found.\n\n");
+}
+
+// The modem plug-in probes the registry of the machine profile.
+TEST(XrreportModemPlugin, ReportsTheUSBModemsOfTheProfilesRegistry) {
+  TempDirectory machine;
+  machine.makeDirectory("root");
+  machine.write("registry.json", R"({"HwDeviceTree": {"name": "dt", "class": "Root"},
+    "HwService": {"name": "Root", "class": "R", "children": [{"name": "modem", "class": "TarvoSM56KUSBModemFamily",
+      "properties": {"locationID": 440401920, "SM56KUSBFirmwareVersion": "1.04"}}]}})");
+  ProgramResult r = runProgram(kBuiltXrreport, {"--machine", machine.path(), "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  JsonResult parsed = parseJson(r.out);
+  ASSERT_TRUE(parsed.ok()) << parsed.error;
+  auto items = parsed.value.array()->at(0).dictionary()->get("_items").array();
+  ASSERT_TRUE(items && items->size() == 1) << r.out;
+  auto modems = items->at(0).dictionary()->get("xrmodem_emModems").dictionary();
+  ASSERT_TRUE(modems) << r.out;
+  EXPECT_EQ(modems->get("xrmodem_usblocation"), Value(makeArray({440401920})));
+  EXPECT_EQ(modems->get("xrmodem_fwvers"), Value("1.04"));
 }
 
 }  // namespace
