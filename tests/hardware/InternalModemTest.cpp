@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "hardware/ProbeFixture.h"
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -49,7 +47,7 @@ TEST_F(I2SModemTest, ComparesTheFirstNameUpToItsZeroByte) {
     EXPECT_EQ(plugin_->queryI2SModem(), c.result);
     // The node alone writes the modem's identity.
     EXPECT_EQ(record(), kBrisa);
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
 }
 
@@ -126,7 +124,7 @@ TEST_F(SerialDriverTest, SkipsUnusableIdentifiersAndStopsAtAMatchWithoutChild) {
     useRegistry(RegistryStore::create());
     for (const auto& [compatible, ids] : c.entries) modem(compatible, ids);
     EXPECT_EQ(plugin_->getInternalSerialModemDriverName("vantik"), c.result);
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
 }
 
@@ -151,29 +149,10 @@ TEST_F(SerialDriverTest, AFailedGiveBackIsTheOneInternalError) {
       "junk == 0");
 }
 
-// A directory removed with everything in it when the test ends.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "xr-hardware-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : "";
-  }
-  ~TemporaryDirectory() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 TEST(FileExistsTest, ResolvesUnderThePlatformRootAndFollowsALastLink) {
-  TemporaryDirectory root;
-  ASSERT_FALSE(root.path().empty());
+  test::TempDirectory root;
   namespace fs = std::filesystem;
-  fs::create_directories(root.path() + "/usr/sbin");
-  std::ofstream(root.path() + "/usr/sbin/drvxstat") << "#!/bin/sh\n";
+  root.write("usr/sbin/drvxstat", "#!/bin/sh\n");
   fs::create_symlink(root.path() + "/usr/sbin/drvxstat", root.path() + "/usr/sbin/lsof");
   fs::create_symlink(root.path() + "/nowhere", root.path() + "/usr/sbin/dangling");
   ScopedPlatformRoot scoped(root.path());

@@ -23,7 +23,7 @@ class ProbeTest : public ::testing::Test {
  protected:
   void TearDown() override {
     plugin_.reset();  // its teardown ends the USB discovery
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
 
   // Probes another registry from now on (the earlier one must have been given everything).

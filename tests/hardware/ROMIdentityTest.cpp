@@ -56,7 +56,7 @@ TEST_F(ROMIdentityTest, ReadsTheROMAndNamesWhatItCan) {
     std::vector<uint8_t> expected(23);
     std::copy_n(c.rom.bytes(), std::min<size_t>(23, c.rom.length()), expected.begin());
     EXPECT_EQ(std::memcmp(&plugin_->_i2cROMContents, expected.data(), 23), 0);
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
 }
 
@@ -83,7 +83,7 @@ TEST_F(ROMIdentityTest, WithoutAByteStringNothingChanges) {
     EXPECT_FALSE(plugin_->queryI2CROMContents());
     EXPECT_EQ(record(), Dictionary({{"Device", "earlier"}}));
     EXPECT_EQ(plugin_->_i2cROMContents.deviceID, 0xee);
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
 }
 

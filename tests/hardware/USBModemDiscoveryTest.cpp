@@ -95,7 +95,7 @@ TEST_F(USBModemDiscoveryTest, WithoutAPortNothingIsArmedAndNothingKept) {
     EXPECT_FALSE(record().contains("xrmodem_emModems"));
     EXPECT_EQ(plugin_->mMasterPort, 0u);
     EXPECT_EQ(plugin_->notificationPort, nullptr);
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
     store_->injectFault(fault, false);
   }
 }
@@ -104,7 +104,7 @@ TEST_F(USBModemDiscoveryTest, CleanUpEndsTheDiscoveryAndMayBeRepeated) {
   auto* hub = store_->addEntry(store_->root("HwService"), "usb", "HwUSBHub");
   plugin_->queryUSBExternalModems();
   plugin_->CleanUp();
-  EXPECT_TRUE(testing::allGivenBack(*store_));
+  EXPECT_TRUE(test::allGivenBack(*store_));
   plugin_->CleanUp();
   store_->addEntry(hub, "m1", "TarvoSM56KUSBModemFamily");
   EXPECT_FALSE(runPending());

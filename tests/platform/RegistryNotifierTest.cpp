@@ -46,7 +46,7 @@ class RegistryNotifierTest : public ::testing::Test {
     iterator_.reset();
     RegistryNotifierDestroy(port_);
     access_.reset();
-    EXPECT_TRUE(testing::allGivenBack(*store_));
+    EXPECT_TRUE(test::allGivenBack(*store_));
   }
   // Performs what is pending now, without waiting for anything more.
   bool runPending() { return RunLoop::current().runOnce(Clock::now()); }

@@ -11,7 +11,7 @@
 namespace xr {
 namespace {
 
-using testing::allGivenBack;
+using test::allGivenBack;
 
 // HwService, in pre-order: pci modem driver serial usb m1 pci x.
 std::shared_ptr<RegistryStore> sampleRegistry() {

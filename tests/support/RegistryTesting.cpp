@@ -1,6 +1,6 @@
 #include "support/RegistryTesting.h"
 
-namespace xr::testing {
+namespace xr::test {
 
 ::testing::AssertionResult allGivenBack(const RegistryStore& store) {
   RegistryOutstanding out = store.outstanding();
@@ -8,4 +8,4 @@ namespace xr::testing {
   return ::testing::AssertionFailure() << "still out: " << describe(out);
 }
 
-}  // namespace xr::testing
+}  // namespace xr::test

@@ -4,10 +4,10 @@
 
 #include "platform/RegistryStore.h"
 
-namespace xr::testing {
+namespace xr::test {
 
 // Passes when the registry has got back every handle, value and notification port it gave.
 // EXPECT_TRUE(allGivenBack(*store));
 ::testing::AssertionResult allGivenBack(const RegistryStore& store);
 
-}  // namespace xr::testing
+}  // namespace xr::test
