@@ -32,6 +32,7 @@ struct CleanCase {
   Entries record;
   Entries item;
 };
+void PrintTo(const CleanCase& c, std::ostream* os) { *os << c.name; }
 
 class CleaningTest : public testing::TestWithParam<CleanCase> {};
 
@@ -126,6 +127,9 @@ struct ModulationCase {
   const char* driver;  // nullptr: no driver name
   const char* modulation;
 };
+void PrintTo(const ModulationCase& c, std::ostream* os) {
+  *os << (c.device ? c.device : "(no device)") << ", " << (c.driver ? c.driver : "(no driver)");
+}
 
 class ModulationTest : public testing::TestWithParam<ModulationCase> {};
 

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Json.h"
+#include "platform/PlatformRoot.h"
+#include "platform/RegistryStore.h"
+#include "support/TempDirectory.h"
+
+namespace xr::test {
+
+inline constexpr const char* kDriverBundles = "System/Library/Extensions/HwSerialFamily.drvx/Contents/PlugIns/";
+
+// A machine built by a test: its own registry and platform root, installed while it lives.
+class TestMachine {
+ public:
+  TestMachine() : root_(dir_.makeDirectory("root")) {}
+
+  RegistryStore& registry() { return *store_; }
+  const std::shared_ptr<RegistryStore>& store() const { return store_; }
+  std::string file(const std::string& relative) const { return dir_.file("root/" + relative); }
+
+  // The identification ROM at HwDeviceTree:zel-io/i2c/i2c-modem.
+  void addROM(std::vector<uint8_t> bytes) {
+    store_->addEntry(store_->addEntry(zelIO(), "i2c", "Bus"), "i2c-modem", "Device",
+                     makeDictionary({{"modem-id", Data(bytes.data(), bytes.size())}}));
+  }
+  // A ROM naming device, SKU, interface type and a four-character hardware revision.
+  void addROM(uint8_t device, uint8_t sku, uint8_t interface, const std::string& hw = "1.0a") {
+    addROM({1, device, sku, interface, uint8_t(hw[0]), uint8_t(hw[1]), uint8_t(hw[2]), uint8_t(hw[3])});
+  }
+  // The digital-audio-bus node HwDeviceTree:zel-io/i2s/i2s-b.
+  void addI2SNode(std::string_view compatible) {
+    store_->addEntry(store_->addEntry(zelIO(), "i2s", "Bus"), "i2s-b", "Device",
+                     makeDictionary({{"compatible", dataWithString(compatible)}}));
+  }
+  // A serial channel whose "compatible" list holds word, its driver below it, and, when
+  // ttyPath is given, the stream port named "modem" below the driver.
+  void addSerialModem(std::string_view compatible, const std::string& driver, const std::string& ttyPath = "") {
+    auto* channel = store_->addEntry(store_->root(RegistryStore::kServicePlane), "ch-b", "Channel",
+                                     makeDictionary({{"compatible", dataWithString(compatible)}}));
+    auto* drv = store_->addEntry(channel, "driver", "Driver", makeDictionary({{"PkBundleIdentifier", driver}}));
+    if (!ttyPath.empty())
+      store_->addEntry(drv, "modem-client", "HwSerialBSDClient",
+                       makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
+                                       {"HwTTYDevice", "modem"},
+                                       {"HwCalloutDevice", ttyPath}}));
+  }
+
+  // NAME.drvx with its version; no version: an information dictionary without one.
+  void addBundle(const std::string& name, const std::optional<std::string>& version) {
+    auto info = makeDictionary({{"PkBundleIdentifier", "com.tarvo.driver." + name}});
+    if (version) info->set("PkBundleShortVersionString", *version);
+    dir_.write("root/" + std::string(kDriverBundles) + name + ".drvx/Contents/Info.json", toJson(info));
+  }
+  // A drvxstat that logs its arguments and lists the given loaded drivers: identifier to the
+  // text it prints between the parentheses.
+  void addDrvxstat(const std::map<std::string, std::string>& loaded) {
+    std::string script = "#!/bin/sh\necho \"$@\" >> '" + file("drvxstat.log") + "'\ncase \"$2\" in\n";
+    for (const auto& [id, version] : loaded)
+      script += "  -b" + id + ") echo '  101 0 0xff 0x5000 0x5000 " + id + " (" + version + ") <5 4 3>' ;;\n";
+    script += "esac\n";
+    ::chmod(dir_.write("root/usr/sbin/drvxstat", script).c_str(), 0755);
+  }
+  // The argument lines drvxstat was run with, in order.
+  std::vector<std::string> drvxstatRuns() const {
+    std::ifstream in(file("drvxstat.log"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // /var/db/modem.prefs holding code; a broken one fails its checksum.
+  void writeModemPrefs(uint8_t code, bool valid = true) {
+    std::string record(25, '\x11');
+    record[0] = static_cast<char>(code);
+    uint32_t sum = 0;
+    for (char c : record) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+    if (!valid) ++sum;
+    for (int i = 0; i < 4; ++i) record += static_cast<char>((sum >> (8 * i)) & 0xFF);
+    dir_.write("root/var/db/modem.prefs", record);
+  }
+  // The country last chosen in the modem settings tool, as an ISO code.
+  void writeGlobalCountry(const std::string& iso) {
+    dir_.write("root/Library/Preferences/ByHost/GlobalPreferences.json",
+               toJson(makeDictionary({{"com.tarvo.TarvoModemSettingTool.LastCountryCode", iso}})));
+  }
+
+ private:
+  RegistryEntry* zelIO() {
+    if (!zelIO_) zelIO_ = store_->addEntry(store_->root(RegistryStore::kDeviceTreePlane), "zel-io", "Node");
+    return zelIO_;
+  }
+
+  TempDirectory dir_;
+  ScopedPlatformRoot root_;
+  std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
+  ScopedRegistry installed_{store_};
+  RegistryEntry* zelIO_ = nullptr;
+};
+
+}  // namespace xr::test
