@@ -2,6 +2,8 @@
 // back the platform root, and the modem reporter on a machine with nothing to report.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "host/MachineProfile.h"
 #include "host/XRReporter.h"
 #include "platform/PlatformRoot.h"
@@ -83,17 +85,35 @@ TEST(MachineProfile, InstallsItsRegistryForItsLifeOnly) {
   }
 }
 
-TEST(XRModemReporter, EmptyMachineAddsNoItemAndKeepsEarlierOnes) {
+// The modem reporter on a machine described by registry (empty: no registry.json); the items
+// of the report after an earlier item.
+Array modemReportItems(const std::string& registry, const Value& earlier) {
   TempDirectory machine;
+  if (!registry.empty()) std::filesystem::copy_file(registry, machine.file("registry.json"));
   std::string error;
   auto profile = MachineProfile::open(machine.path(), &error);
-  ASSERT_TRUE(profile) << error;
-  auto earlier = Value(makeDictionary({{"_name", "earlier"}}));
+  EXPECT_TRUE(profile) << error;
   auto given = makeDictionary({{"_items", makeArray({earlier})}});
   XRModemReporter reporter;
   DictionaryRef report = reporter.updateDictionary(given);
   EXPECT_EQ(report, given);
-  EXPECT_EQ(*report->get("_items").array(), Array{earlier});
+  return *report->get("_items").array();
+}
+
+TEST(XRModemReporter, EmptyMachineAddsNoItemAndKeepsEarlierOnes) {
+  auto earlier = Value(makeDictionary({{"_name", "earlier"}}));
+  EXPECT_EQ(modemReportItems("", earlier), Array{earlier});
+}
+
+TEST(XRModemReporter, FoundModemIsAppendedAsNamedItem) {
+  auto earlier = Value(makeDictionary({{"_name", "earlier"}}));
+  Array items = modemReportItems(XR_SOURCE_DIR "/tests/hardware/snapshots/i2s.json", earlier);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0], earlier);
+  DictionaryRef item = items[1].dictionary();
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->get("_name"), Value("xrmodem_information"));
+  EXPECT_GT(item->size(), 1u);
 }
 
 }  // namespace
