@@ -1,6 +1,5 @@
 // The modem's identification ROM and the names of its identifier bytes.
 #include <algorithm>
-#include <cstring>
 
 #include "platform/RegistryObject.h"
 #include "reporter/XRModemPlugin.h"
@@ -32,7 +31,9 @@ bool XRModemPlugin::queryI2CROMContents() {
   if (!rom) return false;
 
   _i2cROMContents = I2CROMContentRec{};
-  std::memcpy(&_i2cROMContents, rom->bytes(), std::min(rom->length(), sizeof(I2CROMContentRec)));
+  // An empty value has no buffer at all, which memcpy may not be given.
+  std::copy_n(rom->bytes(), std::min(rom->length(), sizeof(I2CROMContentRec)),
+              reinterpret_cast<uint8_t*>(&_i2cROMContents));
 
   auto put = [this](const std::optional<std::string>& text, const char* key) {
     if (text && !text->empty()) setObject(*text, key);
