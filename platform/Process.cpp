@@ -185,6 +185,7 @@ void Process::signal(int sig) {
 }
 
 void Process::terminate() { signal(SIGTERM); }
+void Process::kill() { signal(SIGKILL); }
 
 bool Process::running() const {
   std::lock_guard lock(mutex_);

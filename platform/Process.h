@@ -63,6 +63,8 @@ class Process {
   std::optional<Termination> poll();
   // Asks the tool to end (SIGTERM); does not wait. Nothing once it has been reaped.
   void terminate();
+  // Ends the tool at once (SIGKILL); does not wait. Nothing once it has been reaped.
+  void kill();
   bool running() const;
 
  private:

@@ -10,6 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/Registry.h"
 #include "platform/Value.h"
+#include "tasks/TaskRunnerClient.h"
 
 namespace xr {
 
@@ -20,7 +21,7 @@ namespace xr {
 //   atcommand/ the internal modem dialogue
 //   country/   country code sources, country lists and names
 //   tasks/     loaded-driver version lookup, modem-in-use check
-class XRModemPlugin {
+class XRModemPlugin : public TaskRunnerClient {
  public:
   // alloc + init. bundle is the plug-in's own bundle (resources and string table); nullptr
   // means the bundle that holds this code.
@@ -47,8 +48,8 @@ class XRModemPlugin {
   // Stores value under key in the record; a null value is ignored.
   void setObject(const Value& value, const std::string& key);
   static const std::vector<std::string>& requiredItems();
-  void taskStarted() {}
-  void taskFinished() {}
+  void taskStarted() override {}
+  void taskFinished() override {}
   // Runs the probe sequence; the cleaned record.
   DictionaryRef getModemInfoDictionary();
   DictionaryRef cleanedModemInfoDictionary();

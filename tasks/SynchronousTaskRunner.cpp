@@ -1,0 +1,21 @@
+#include "tasks/SynchronousTaskRunner.h"
+
+#include "tasks/Utf8.h"
+
+namespace xr {
+
+void SynchronousTaskRunner::startTask() {
+  TaskRunner::startTask();
+  if (_client) _client->taskStarted();
+  setOutput("");
+  if (!launch()) return;
+  Process::Result result = _task->collect();
+  if (!result.termination.success()) return;
+  if (isValidUtf8(result.output)) {
+    setOutput(std::move(result.output));
+  } else {
+    setOutput(std::nullopt);
+  }
+}
+
+}  // namespace xr

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tasks/TaskRunner.h"
+
+namespace xr {
+
+// Runs the tool to its end on the calling thread and keeps its whole output.
+class SynchronousTaskRunner : public TaskRunner {
+ public:
+  using TaskRunner::TaskRunner;
+
+  // After startTask: stdout and stderr as written, "" when the tool did not exit with status 0
+  // (or could not be launched), nullopt when the output is not UTF-8.
+  const std::optional<std::string>& output() const { return _output; }
+  void setOutput(std::optional<std::string> output) { _output = std::move(output); }
+
+  // Sends taskStarted, then runs the tool and returns when it has exited.
+  void startTask() override;
+
+ private:
+  std::optional<std::string> _output;
+};
+
+}  // namespace xr
