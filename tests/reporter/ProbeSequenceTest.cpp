@@ -37,8 +37,9 @@ class ProbeSequenceTest : public ::testing::Test {
 TEST_F(ProbeSequenceTest, TorvinFamilyWithPreferencesIsReportedFromROMAndFiles) {
   machine_.addROM(12, 2, 2, "1.2b");
   machine_.addBundle("InternalUSBModem", "1.9.3");
+  machine_.addDrvxstat({{kInternalUSBModem, "2.0.4"}});
   machine_.writeModemPrefs(0xB5);
-  EXPECT_EQ(report(), (Dictionary{{"xrmodem_driverinfo", "InternalUSBModem.drvx (v1.9.3)"},
+  EXPECT_EQ(report(), (Dictionary{{"xrmodem_driverinfo", "InternalUSBModem.drvx (v2.0.4)"},
                                   {"xrmodem_modulation", "V.92"},
                                   {"xrmodem_model", "MicroTorvin"},
                                   {"xrmodem_skuname", "Euro"},
@@ -48,6 +49,7 @@ TEST_F(ProbeSequenceTest, TorvinFamilyWithPreferencesIsReportedFromROMAndFiles) 
                                   {"xrmodem_countryinfo", "B5 (United States)"}}));
   EXPECT_TRUE(plugin_->_isTorvinFamily);
   EXPECT_FALSE(plugin_->_isI2SFamily);
+  EXPECT_EQ(machine_.drvxstatRuns(), std::vector<std::string>{std::string("-l -b") + kInternalUSBModem});
 }
 
 TEST_F(ProbeSequenceTest, TorvinFamilyWithoutPreferencesOrModemLacksTheCountry) {
@@ -97,15 +99,46 @@ TEST_F(ProbeSequenceTest, DriverBundleFollowsTheModemKind) {
     machine.addBundle("InternalUSBModem", "1.1");
     machine.addBundle("TarvoSCCSerial", "2.2");
     machine.addBundle("MotorolaSM56K", "3.3");
+    machine.addDrvxstat({});
     auto item = makePlugin()->getModemInfoDictionary();
+    EXPECT_EQ(machine.drvxstatRuns(), std::vector<std::string>{std::string("-l -b") + c.identifier});
     auto driver = item->get("xrmodem_driverinfo").stringValue().value_or("");
     EXPECT_NE(driver.find(std::string("(v") + c.version + ")"), std::string::npos) << driver;
     EXPECT_TRUE(test::allGivenBack(machine.registry()));
   }
 }
 
+TEST_F(ProbeSequenceTest, LoadedDriverVersionWinsOverTheBundle) {
+  struct Case {
+    const char* name;
+    std::optional<std::map<std::string, std::string>> loaded;  // nullopt: no drvxstat
+    std::optional<std::string> bundle;
+    const char* driverinfo;
+  } cases[] = {
+      {"loaded", std::map<std::string, std::string>{{kInternalUSBModem, "2.0.4"}}, "1.9.3",
+       "InternalUSBModem.drvx (v2.0.4)"},
+      {"not loaded", std::map<std::string, std::string>{{kSCCSerial, "9.9"}}, "1.9.3", "InternalUSBModem.drvx (v1.9.3)"},
+      {"empty parentheses", std::map<std::string, std::string>{{kInternalUSBModem, ""}}, "1.9.3",
+       "InternalUSBModem.drvx (v1.9.3)"},
+      {"no tool", std::nullopt, "1.9.3", "InternalUSBModem.drvx (v1.9.3)"},
+      {"neither", std::nullopt, std::nullopt, "InternalUSBModem.drvx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TestMachine machine;
+    machine.addROM(12, 0, 0);
+    machine.addBundle("InternalUSBModem", c.bundle);
+    if (c.loaded) machine.addDrvxstat(*c.loaded);
+    machine.writeModemPrefs(0x31);
+    EXPECT_EQ(makePlugin()->getModemInfoDictionary()->get("xrmodem_driverinfo"), Value(c.driverinfo));
+  }
+}
+
 TEST_F(ProbeSequenceTest, MachineWithoutModemGivesAnEmptyItem) {
+  machine_.addDrvxstat({});
   EXPECT_TRUE(report().empty());
+  // The driver version step still asks, for the serial driver the machine might have had.
+  EXPECT_EQ(machine_.drvxstatRuns(), std::vector<std::string>{std::string("-l -b") + kSCCSerial});
 }
 
 TEST_F(ProbeSequenceTest, SerialDriverFoundInTheRegistryNamesTheModem) {

@@ -62,9 +62,12 @@ class TestMachine {
     dir_.write("root/" + std::string(kDriverBundles) + name + ".drvx/Contents/Info.json", toJson(info));
   }
   // A drvxstat that logs its arguments and lists the given loaded drivers: identifier to the
-  // text it prints between the parentheses.
-  void addDrvxstat(const std::map<std::string, std::string>& loaded) {
-    std::string script = "#!/bin/sh\necho \"$@\" >> '" + file("drvxstat.log") + "'\ncase \"$2\" in\n";
+  // text it prints between the parentheses. With a mark device it also writes the command
+  // "DRVXSTAT" there, so a scripted modem's log shows when it ran.
+  void addDrvxstat(const std::map<std::string, std::string>& loaded, const std::string& markDevice = "") {
+    std::string script = "#!/bin/sh\necho \"$@\" >> '" + file("drvxstat.log") + "'\n";
+    if (!markDevice.empty()) script += "printf 'DRVXSTAT\\r' > '" + markDevice + "'\n";
+    script += "case \"$2\" in\n";
     for (const auto& [id, version] : loaded)
       script += "  -b" + id + ") echo '  101 0 0xff 0x5000 0x5000 " + id + " (" + version + ") <5 4 3>' ;;\n";
     script += "esac\n";

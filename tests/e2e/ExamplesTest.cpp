@@ -1,0 +1,99 @@
+// Every example machine, reported on by the real xrreport: its modem item is the one kept
+// beside it in expected.json (null: no modem item).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/Json.h"
+#include "support/RunProgram.h"
+
+namespace xr {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
+const std::string kExamples = XR_SOURCE_DIR "/examples";
+
+// The examples that keep an expected report beside them.
+std::vector<std::string> examples() {
+  std::vector<std::string> names;
+  for (const auto& dir : fs::directory_iterator(kExamples))
+    if (fs::exists(dir.path() / "expected.json")) names.push_back(dir.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The modem item of an xrreport JSON report; null when there is none.
+Value modemItem(const Value& report) {
+  Value found;
+  auto reports = report.array();
+  if (!reports) return found;
+  for (const Value& r : *reports) {
+    auto dictionary = r.dictionary();
+    auto items = dictionary ? dictionary->get("_items").array() : nullptr;
+    if (!items) continue;
+    for (const Value& item : *items)
+      if (auto d = item.dictionary(); d && d->get("_name").stringValue() == "xrmodem_information") {
+        EXPECT_TRUE(found.isNull()) << "two modem items";
+        found = item;
+      }
+  }
+  return found;
+}
+
+class ExampleTest : public testing::TestWithParam<std::string> {
+ protected:
+  std::string dir() const { return kExamples + "/" + GetParam(); }
+};
+
+TEST_P(ExampleTest, ReportHoldsTheExpectedItem) {
+  auto result = test::runProgram(kXrreport, {"--format", "json", "--machine", dir()});
+  ASSERT_TRUE(result.exited) << result.err;
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "") << "the plug-in says nothing";
+  auto report = parseJson(result.out);
+  ASSERT_TRUE(report.ok()) << report.error;
+  auto expected = readJsonFile(dir() + "/expected.json");
+  ASSERT_TRUE(expected.ok()) << expected.error;
+  // Compared as text so that key order, which the host shows, counts too.
+  EXPECT_EQ(toJson(modemItem(report.value)), toJson(expected.value));
+}
+
+TEST_P(ExampleTest, HasAReadme) { EXPECT_TRUE(fs::exists(dir() + "/README.md")); }
+
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest, testing::ValuesIn(examples()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+});
+
+void collectKeys(const Value& value, std::set<std::string>* keys) {
+  if (auto d = value.dictionary()) {
+    for (const auto& [key, inner] : *d) {
+      keys->insert(key);
+      collectKeys(inner, keys);
+    }
+  }
+}
+
+// A report key without a display text would show raw in the text report.
+TEST(StringTableTest, NamesEveryKeyTheExamplesReport) {
+  auto table = readJsonFile(XR_BINARY_DIR "/bin/XRModem.xrplugin/Localizable.json");
+  ASSERT_TRUE(table.ok()) << table.error;
+  auto texts = table.value.dictionary();
+  ASSERT_TRUE(texts);
+  std::set<std::string> keys{"xrmodem_information", "Serial", "USB", "I2S", "Direct Audio"};
+  for (const auto& name : examples()) collectKeys(readJsonFile(kExamples + "/" + name + "/expected.json").value, &keys);
+  keys.erase("_name");
+  for (const auto& key : keys) {
+    const Value* text = texts->find(key);
+    EXPECT_TRUE(text && text->string() && !text->string()->empty()) << key;
+  }
+}
+
+}  // namespace
+}  // namespace xr
