@@ -45,11 +45,15 @@ void BM_LoadSnapshot(benchmark::State& state) {
   std::string path = writeSnapshot(entries);
   double retained = 0;
   for (auto _ : state) {
+    state.PauseTiming();
     size_t before = heapInUse();
+    state.ResumeTiming();
     auto result = readRegistrySnapshot(path);
+    state.PauseTiming();  // measuring memory and freeing the registry are not loading
     if (!result.ok()) state.SkipWithError(result.error.c_str());
     retained = static_cast<double>(heapInUse() - before) / entries;
-    benchmark::DoNotOptimize(result);
+    result = {};
+    state.ResumeTiming();
   }
   std::remove(path.c_str());
   rusage usage{};

@@ -29,16 +29,27 @@ class HandleTable {
     return true;
   }
 
-  // Removes the handle when it is of one of the kinds; the removed object, for its store.
-  bool remove(RegistryHandle handle, std::initializer_list<HandleObject::Kind> kinds, HandleObject* removed) {
+  // Removes the handle when it is of one of the kinds and its store does not fail the
+  // operation; the removed object, for its store.
+  bool remove(RegistryHandle handle, std::initializer_list<HandleObject::Kind> kinds, RegistryFault fault,
+              HandleObject* removed, RegistryStatus* status) {
     std::lock_guard lock(mutex_);
     auto it = objects_.find(handle);
-    if (it == objects_.end()) return false;
     bool kindOk = false;
-    for (auto k : kinds) kindOk = kindOk || it->second.kind == k;
-    if (!kindOk) return false;
+    if (it != objects_.end()) {
+      for (auto k : kinds) kindOk = kindOk || it->second.kind == k;
+    }
+    if (!kindOk) {
+      *status = kRegistryBadArgument;
+      return false;
+    }
+    if (it->second.store->faulty(fault)) {
+      *status = kRegistryError;
+      return false;
+    }
     *removed = std::move(it->second);
     objects_.erase(it);
+    *status = kRegistrySuccess;
     return true;
   }
 
@@ -127,9 +138,10 @@ RegistryStatus RegistryOpen(RegistryHandle* access) {
 
 RegistryStatus RegistryClose(RegistryHandle access) {
   HandleObject removed;
-  if (!registry_internal::table().remove(access, {HandleObject::Kind::Access}, &removed)) return kRegistryBadArgument;
-  removed.store->count(RegistryStore::Counter::Handles, -1);
-  return kRegistrySuccess;
+  RegistryStatus status;
+  if (registry_internal::table().remove(access, {HandleObject::Kind::Access}, RegistryFault::Close, &removed, &status))
+    removed.store->count(RegistryStore::Counter::Handles, -1);
+  return status;
 }
 
 DictionaryRef RegistryMatchClass(const std::string& className) {
@@ -213,12 +225,11 @@ RegistryStatus RegistryEntryProperties(RegistryHandle entry, DictionaryRef* prop
 }
 
 RegistryStatus RegistryRelease(RegistryHandle handle) {
-  HandleObject object;
-  if (registry_internal::findHandle(handle, &object) && object.store->faulty(RegistryFault::Release))
-    return kRegistryError;
   HandleObject removed;
-  if (!registry_internal::table().remove(handle, {HandleObject::Kind::Entry, HandleObject::Kind::Iterator}, &removed))
-    return kRegistryBadArgument;
+  RegistryStatus status;
+  if (!registry_internal::table().remove(handle, {HandleObject::Kind::Entry, HandleObject::Kind::Iterator},
+                                         RegistryFault::Release, &removed, &status))
+    return status;
   if (removed.iterator) {
     std::lock_guard lock(removed.iterator->mutex);
     removed.iterator->released = true;

@@ -1,5 +1,7 @@
 #include "platform/RegistrySnapshot.h"
 
+#include <cstdint>
+
 #include "platform/Json.h"
 
 namespace xr {
@@ -14,16 +16,18 @@ class SnapshotLoader {
 
   // Fills the plane from its root entry; false with error() set on the first fault.
   bool loadPlane(std::string_view plane, const Value& root) {
-    std::string where(plane);
+    std::string path(plane);
     Fields f;
-    if (!readFields(root, where, &f)) return false;
+    if (!readFields(root, path, kRoot, &f)) return false;
     RegistryEntry* entry = store_->replaceRoot(plane, *f.name, *f.className, f.properties);
-    return loadChildren(entry, where, f.children);
+    return loadChildren(entry, path, f.children);
   }
 
   const std::string& error() const { return error_; }
 
  private:
+  static constexpr size_t kRoot = SIZE_MAX;
+
   struct Fields {
     const std::string* name = nullptr;
     const std::string* className = nullptr;
@@ -31,78 +35,79 @@ class SnapshotLoader {
     ArrayRef children;
   };
 
-  bool fail(const std::string& where, const std::string& message) {
-    error_ = where + ": " + message;
+  // An entry is named by its parent's path of names and its place among the children, since
+  // its own name may be the fault. Built only for a message: most snapshots have none.
+  bool fail(const std::string& parentPath, size_t index, const std::string& message) {
+    error_ = index == kRoot ? parentPath : parentPath + "/children[" + std::to_string(index) + "]";
+    error_ += ": " + message;
     return false;
   }
 
-  bool readFields(const Value& value, const std::string& where, Fields* f) {
+  bool readFields(const Value& value, const std::string& parent, size_t index, Fields* f) {
     DictionaryRef entry = value.dictionary();
-    if (!entry) return fail(where, std::string("an entry must be an object, not ") + typeName(value.type()));
+    if (!entry) return fail(parent, index, std::string("an entry must be an object, not ") + typeName(value.type()));
     for (const auto& [key, v] : *entry) {
       bool known = false;
       for (const char* k : kEntryKeys) known = known || key == k;
-      if (!known) return fail(where, "unknown key \"" + key + "\"");
+      if (!known) return fail(parent, index, "unknown key \"" + key + "\"");
     }
     const Value* name = entry->find("name");
-    if (!name) return fail(where, "\"name\" is missing");
-    if (!(f->name = name->string())) return fail(where, "\"name\" must be a string");
-    if (f->name->find('/') != std::string::npos) return fail(where, "\"name\" must not contain \"/\"");
+    if (!name) return fail(parent, index, "\"name\" is missing");
+    if (!(f->name = name->string())) return fail(parent, index, "\"name\" must be a string");
+    if (f->name->find('/') != std::string::npos) return fail(parent, index, "\"name\" must not contain \"/\"");
     const Value* className = entry->find("class");
-    if (!className) return fail(where, "\"class\" is missing");
-    if (!(f->className = className->string())) return fail(where, "\"class\" must be a string");
+    if (!className) return fail(parent, index, "\"class\" is missing");
+    if (!(f->className = className->string())) return fail(parent, index, "\"class\" must be a string");
     if (const Value* properties = entry->find("properties")) {
-      if (!(f->properties = properties->dictionary())) return fail(where, "\"properties\" must be an object");
+      if (!(f->properties = properties->dictionary())) return fail(parent, index, "\"properties\" must be an object");
       for (const auto& [key, v] : *f->properties) {
-        if (!checkProperty(v, where, "property \"" + key + "\"")) return false;
+        std::string fault = propertyFault(v);
+        if (!fault.empty()) return fail(parent, index, "property \"" + key + "\"" + fault);
       }
     }
     if (const Value* children = entry->find("children")) {
-      if (!(f->children = children->array())) return fail(where, "\"children\" must be an array");
+      if (!(f->children = children->array())) return fail(parent, index, "\"children\" must be an array");
     }
     return true;
   }
 
-  bool checkProperty(const Value& v, const std::string& where, const std::string& what) {
+  // What is wrong with a property value, as the rest of a message about it; empty when fine.
+  std::string propertyFault(const Value& v) const {
+    auto tooLong = [&](const char* kind, size_t size) {
+      return size <= limits_.maxPropertyBytes ? std::string()
+                                              : std::string(" is ") + kind + " of " + std::to_string(size) +
+                                                    " bytes, more than " + std::to_string(limits_.maxPropertyBytes);
+    };
     switch (v.type()) {
-      case Value::Type::Null: return fail(where, what + " is null");
-      case Value::Type::String:
-        if (v.string()->size() > limits_.maxPropertyBytes)
-          return fail(where, what + " is a text of " + std::to_string(v.string()->size()) + " bytes, more than " +
-                                 std::to_string(limits_.maxPropertyBytes));
-        return true;
-      case Value::Type::Data:
-        if (v.data()->length() > limits_.maxPropertyBytes)
-          return fail(where, what + " is a byte string of " + std::to_string(v.data()->length()) +
-                                 " bytes, more than " + std::to_string(limits_.maxPropertyBytes));
-        return true;
+      case Value::Type::Null: return " is null";
+      case Value::Type::String: return tooLong("a text", v.string()->size());
+      case Value::Type::Data: return tooLong("a byte string", v.data()->length());
       case Value::Type::Array: {
         size_t i = 0;
         for (const auto& e : *v.array()) {
-          if (!checkProperty(e, where, what + "[" + std::to_string(i++) + "]")) return false;
+          if (std::string fault = propertyFault(e); !fault.empty()) return "[" + std::to_string(i) + "]" + fault;
+          ++i;
         }
-        return true;
+        return "";
       }
       case Value::Type::Dictionary:
         for (const auto& [k, e] : *v.dictionary()) {
-          if (!checkProperty(e, where, what + "." + k)) return false;
+          if (std::string fault = propertyFault(e); !fault.empty()) return "." + k + fault;
         }
-        return true;
-      default: return true;
+        return "";
+      default: return "";
     }
   }
 
-  // namesPath names the parent by the names from its plane's root ("HwService/zel-io"); a
-  // faulty child is shown by its place, since its own name may be the fault.
-  bool loadChildren(RegistryEntry* parent, const std::string& namesPath, const ArrayRef& children) {
+  // path names the parent by the names from its plane's root ("HwService/zel-io").
+  bool loadChildren(RegistryEntry* parent, const std::string& path, const ArrayRef& children) {
     if (!children) return true;
     size_t i = 0;
     for (const auto& child : *children) {
-      std::string where = namesPath + "/children[" + std::to_string(i++) + "]";
       Fields f;
-      if (!readFields(child, where, &f)) return false;
+      if (!readFields(child, path, i++, &f)) return false;
       RegistryEntry* entry = store_->addEntry(parent, *f.name, *f.className, f.properties);
-      if (!loadChildren(entry, namesPath + "/" + *f.name, f.children)) return false;
+      if (f.children && !f.children->empty() && !loadChildren(entry, path + "/" + *f.name, f.children)) return false;
     }
     return true;
   }

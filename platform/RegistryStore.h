@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +49,7 @@ struct RegistryOutstanding {
 std::string describe(const RegistryOutstanding& o);
 
 // Registry operations a test can make fail, the way the platform's would.
-enum class RegistryFault { Open, PlaneIterator, MatchingEntries, EntryProperties, NotifierCreate, Release };
+enum class RegistryFault { Open, Close, PlaneIterator, MatchingEntries, EntryProperties, NotifierCreate, Release };
 
 // Told about every entry added to the HwService plane after it registered.
 class RegistryWatcher {
@@ -143,7 +142,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::unique_ptr<RegistryEntry> deviceTreeRoot_;
   size_t entryCount_ = 2;
   std::vector<std::weak_ptr<RegistryWatcher>> watchers_;
-  std::set<RegistryFault> faults_;
+  std::atomic<unsigned> faults_{0};  // one bit per RegistryFault
   std::atomic<int64_t> handles_{0};
   std::atomic<int64_t> values_{0};
   std::atomic<int64_t> ports_{0};
