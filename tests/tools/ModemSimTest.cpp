@@ -1,0 +1,156 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include "platform/Json.h"
+#include "platform/Posix.h"
+#include "support/RunProgram.h"
+#include "support/TempDirectory.h"
+#include "tools/modemsim/ModemScript.h"
+
+namespace xr {
+namespace {
+using namespace std::string_literals;
+
+const std::string kModemSim = XR_BINARY_DIR "/bin/modemsim";
+
+const char* kScript = R"({
+  "Echo": false,
+  "Responses": {"ATI4": "Tarvo", "ATI1": ["a", "b"], "ATI3": []},
+  "RawResponses": {"ATI9": {"$data": "0d0a6f6b00"}, "ATI4": {"$data": "41"}},
+  "Silent": ["ATI5", "AT"],
+  "ChunkSize": 3, "ChunkDelayMs": 2, "ReplyDelayMs": 4
+})";
+
+TEST(ModemScript, ReadsEveryKey) {
+  std::string error;
+  auto script = ModemScript::fromValue(parseJson(kScript).value, &error);
+  ASSERT_TRUE(script) << error;
+  EXPECT_FALSE(script->echo);
+  EXPECT_EQ(script->chunkSize, 3u);
+  EXPECT_EQ(script->chunkDelayMs, 2);
+  EXPECT_EQ(script->replyDelayMs, 4);
+
+  struct Case {
+    std::string command;
+    std::optional<std::string> reply;
+  } cases[] = {
+      {"ATI4", "A"},  // raw bytes win over lines, whatever the key order
+      {"ATI1", "\r\na\r\nb\r\n\r\nOK\r\n"},
+      {"ATI3", "\r\n\r\nOK\r\n"},
+      {"ATI9", "\r\nok\0"s},
+      {"ATI5", std::nullopt},
+      {"AT", std::nullopt},  // silence wins over the built-in answer
+      {"ATZ", "\r\nERROR\r\n"},
+      {"at", "\r\nERROR\r\n"},
+  };
+  for (const Case& c : cases) {
+    auto reply = script->replyTo(c.command);
+    EXPECT_EQ(reply ? std::optional(reply->asString()) : std::nullopt, c.reply) << c.command;
+  }
+  EXPECT_EQ(ModemScript{}.replyTo("AT")->asString(), "\r\nOK\r\n");
+  EXPECT_TRUE(ModemScript{}.echo);
+}
+
+TEST(ModemScript, RefusesWhatItCannotServe) {
+  struct Case {
+    const char* json;
+    const char* message;
+  } cases[] = {
+      {"[]", "JSON object"},
+      {R"({"Echo": 1})", "Echo"},
+      {R"({"Responses": []})", "Responses"},
+      {R"({"Responses": {"ATI4": 3}})", "Responses.ATI4"},
+      {R"({"Responses": {"ATI4": ["a", 1]}})", "Responses.ATI4"},
+      {R"({"RawResponses": {"ATI4": 5}})", "RawResponses.ATI4"},
+      {R"({"Silent": "AT"})", "Silent"},
+      {R"({"Silent": [1]})", "Silent"},
+      {R"({"ChunkSize": -1})", "ChunkSize"},
+      {R"({"ChunkDelayMs": "x"})", "ChunkDelayMs"},
+      {R"({"ReplyDelayMs": 1.5})", "ReplyDelayMs"},
+      {R"({"Respones": {}})", "Respones"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ModemScript::fromValue(parseJson(c.json).value, &error)) << c.json;
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.json << ": " << error;
+  }
+}
+
+TEST(ModemSimProgram, BadScriptsAndCommandLines) {
+  test::TempDirectory dir;
+  const std::string bad = dir.write("modem.json", R"({"Echo": "yes"})");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{bad}, 1, bad + ": Echo"},
+      {{dir.file("missing.json")}, 1, "missing.json"},
+      {{}, 2, "modem-json"},
+  };
+  for (const Case& c : cases) {
+    const test::ProgramResult r = test::runProgram(kModemSim, c.args);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// Reads from fd until the text ends with tail, or nothing comes for ten seconds.
+std::string readUntil(int fd, const std::string& tail) {
+  std::string got;
+  char buffer[256];
+  while (!got.ends_with(tail)) {
+    pollfd p{fd, POLLIN, 0};
+    if (posix::poll(&p, 1, 10000) != 1) break;
+    const ssize_t n = posix::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
+  test::TempDirectory dir;
+  const std::string script = dir.write("modem.json", R"({"Responses": {"ATI4": "Tarvo Internal Modem"}})");
+  FileDescriptor outRead, outWrite;
+  ASSERT_TRUE(makePipe(&outRead, &outWrite));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+  std::vector<std::string> argv = {kModemSim, script};
+  char* args[] = {argv[0].data(), argv[1].data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, kModemSim.c_str(), &actions, nullptr, args, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  outWrite.reset();
+
+  std::string path = readUntil(outRead.get(), "\n");
+  ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
+  path.pop_back();
+  FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  ASSERT_TRUE(line.valid());
+  struct termios t{};
+  ASSERT_EQ(tcgetattr(line.get(), &t), 0);
+  EXPECT_EQ(t.c_iflag & ICRNL, 0u);  // a modem line: CRs arrive as CRs
+  for (auto [command, reply] : {std::pair{"ATI4\r"s, "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n"s},
+                                std::pair{"AT\r"s, "AT\r\r\nOK\r\n"s}, std::pair{"ATI9\r"s, "ATI9\r\r\nERROR\r\n"s}}) {
+    ASSERT_EQ(posix::write(line.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
+    EXPECT_EQ(readUntil(line.get(), reply), reply);
+  }
+
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace xr

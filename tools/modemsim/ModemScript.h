@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/Data.h"
+#include "platform/Value.h"
+
+namespace xr {
+
+// What the scripted modem answers: the modem.json of a machine profile. Commands are keyed
+// without their CR.
+struct ModemScript {
+  bool echo = true;
+  std::map<std::string, Data> replies;  // Responses, already framed, and RawResponses
+  std::set<std::string> silent;
+  size_t chunkSize = 0;  // bytes per write; 0: whole replies
+  int chunkDelayMs = 0;
+  int replyDelayMs = 0;
+  // Not in modem.json: commands after whose reply the modem goes away (its master side
+  // closes), for tests of a line that drops mid-reply.
+  std::set<std::string> hangUpAfter;
+
+  // The bytes a command gets after its echo; nullopt for a silent one.
+  std::optional<Data> replyTo(const std::string& command) const;
+
+  // CR LF, each line followed by CR LF, then CR LF "OK" CR LF.
+  static Data framedResponse(const std::vector<std::string>& lines);
+
+  // A modem.json object; nullopt and a message naming the fault for anything else.
+  static std::optional<ModemScript> fromValue(const Value& value, std::string* error);
+  static std::optional<ModemScript> fromFile(const std::string& path, std::string* error);
+};
+
+}  // namespace xr

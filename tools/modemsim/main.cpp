@@ -1,0 +1,47 @@
+// modemsim MODEM_JSON: serves a scripted modem on a new pseudo-terminal, prints the path the
+// serial port opens, and serves until SIGINT, SIGTERM or SIGHUP. Exit status 0 when stopped
+// by one of them, 1 for an unusable script, 2 for a bad command line.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "tools/modemsim/ScriptedModem.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Serves a scripted modem on a pseudo-terminal and prints its device path."};
+  std::string scriptPath;
+  app.add_option("modem-json", scriptPath, "the modem script (a machine profile's modem.json)")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    std::cerr << "modemsim: " << e.what() << "\n";
+    return 2;
+  }
+
+  std::string error;
+  std::optional<xr::ModemScript> script = xr::ModemScript::fromFile(scriptPath, &error);
+  if (!script) {
+    std::cerr << "modemsim: " << error << "\n";
+    return 1;
+  }
+  // Blocked before the serving thread starts, so that only sigwait below receives them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::unique_ptr<xr::ScriptedModem> modem = xr::ScriptedModem::start(std::move(*script), &error);
+  if (!modem) {
+    std::cerr << "modemsim: " << error << "\n";
+    return 1;
+  }
+  std::cout << modem->devicePath() << std::endl;
+  int received = 0;
+  sigwait(&signals, &received);
+  modem->stop();
+  return 0;
+}
