@@ -1,0 +1,104 @@
+#include "serial/SerialPortList.h"
+
+#include <mutex>
+#include <utility>
+
+#include "platform/Registry.h"
+
+namespace xr {
+namespace {
+std::mutex gSharedMutex;
+std::shared_ptr<SerialPortList> gShared;  // guarded by gSharedMutex
+
+// Gives back one registry object when it goes out of scope.
+class RegistryObject {
+ public:
+  explicit RegistryObject(RegistryHandle handle = 0) : handle_(handle) {}
+  ~RegistryObject() {
+    if (handle_ != 0) RegistryRelease(handle_);
+  }
+  RegistryObject(const RegistryObject&) = delete;
+  RegistryObject& operator=(const RegistryObject&) = delete;
+  RegistryHandle get() const { return handle_; }
+  RegistryHandle* out() { return &handle_; }
+
+ private:
+  RegistryHandle handle_;
+};
+
+class RegistryAccess {
+ public:
+  RegistryAccess() { RegistryOpen(&handle_); }
+  ~RegistryAccess() {
+    if (handle_ != 0) RegistryClose(handle_);
+  }
+  RegistryAccess(const RegistryAccess&) = delete;
+  RegistryAccess& operator=(const RegistryAccess&) = delete;
+  RegistryHandle get() const { return handle_; }
+
+ private:
+  RegistryHandle handle_ = 0;
+};
+
+std::optional<std::string> stringProperty(RegistryHandle entry, const std::string& key) {
+  RegistryValue value = RegistryEntryProperty(entry, key);
+  return value ? value->stringValue() : std::nullopt;
+}
+}  // namespace
+
+std::shared_ptr<SerialPortList> SerialPortList::serialPortList() {
+  std::lock_guard lock(gSharedMutex);
+  if (!gShared) gShared = std::make_shared<SerialPortList>();
+  return gShared;
+}
+
+void SerialPortList::resetSharedSerialPortList() {
+  std::lock_guard lock(gSharedMutex);
+  gShared.reset();
+}
+
+SerialPortList::SerialPortList() : _serialPorts(std::make_shared<std::vector<PortInfo>>()) { harvestSerialPorts(); }
+
+void SerialPortList::harvestSerialPorts() {
+  if (!_serialPorts) _serialPorts = std::make_shared<std::vector<PortInfo>>();
+  RegistryAccess access;
+  DictionaryRef description = RegistryMatchClass("HwSerialBSDClient");
+  // Stream ports only: modems and serial lines, not the other kinds of serial client.
+  if (description) description->set("HwSerialBSDClientType", "HwSerialStream");
+  RegistryObject iterator;
+  if (RegistryMatchingEntries(access.get(), description, iterator.out()) != kRegistrySuccess) return;
+  while (RegistryHandle handle = RegistryIteratorNext(iterator.get())) {
+    RegistryObject entry(handle);
+    PortInfo port;
+    port.setName(stringProperty(entry.get(), "HwTTYDevice"));
+    port.setPath(stringProperty(entry.get(), "HwCalloutDevice"));
+    _serialPorts->push_back(std::move(port));
+  }
+}
+
+std::optional<std::string> SerialPortList::serialPortPathForSerialPortName(const std::string& name) const {
+  return lastMatch(&PortInfo::name, name, &PortInfo::path);
+}
+
+std::optional<std::string> SerialPortList::serialPortNameForSerialPortPath(const std::string& path) const {
+  return lastMatch(&PortInfo::path, path, &PortInfo::name);
+}
+
+// Every port is compared, so the last one that matches wins.
+std::optional<std::string> SerialPortList::lastMatch(Field field, const std::string& value, Field wanted) const {
+  std::optional<std::string> found;
+  if (!_serialPorts) return found;
+  for (const PortInfo& port : *_serialPorts) {
+    if ((port.*field)() == value) found = (port.*wanted)();
+  }
+  return found;
+}
+
+std::vector<std::string> SerialPortList::serialPortNames() const {
+  std::vector<std::string> names;
+  if (!_serialPorts) return names;
+  for (const PortInfo& port : *_serialPorts) names.push_back(port.name().value_or(""));
+  return names;
+}
+
+}  // namespace xr

@@ -1,0 +1,115 @@
+#include "serial/TTYPort.h"
+
+#include <fcntl.h>
+
+#include "serial/DataHandler.h"
+
+namespace xr {
+namespace {
+// RTS/CTS flow control in both directions. The line's DTR input flow control has no termios
+// flag on Linux, so it is left out: the modem's DTR line is not used for pacing.
+constexpr tcflag_t kHardwareFlowControl = CRTSCTS;
+
+void applyFraming(struct termios* t) {
+  t->c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB);
+  t->c_cflag |= CS8 | CREAD | CLOCAL | kHardwareFlowControl;
+}
+}  // namespace
+
+std::optional<speed_t> speedConstantForBitsPerSecond(int32_t bitsPerSecond) {
+  switch (bitsPerSecond) {
+    case 0: return B0;
+    case 300: return B300;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return std::nullopt;
+  }
+}
+
+std::shared_ptr<TTYPort> TTYPort::sharedTTYPort() {
+  static std::shared_ptr<TTYPort> shared = std::make_shared<TTYPort>(DataHandler::sharedDataHandler());
+  return shared;
+}
+
+TTYPort::TTYPort(std::shared_ptr<DataHandler> dataHandler)
+    : _dataHandler(dataHandler ? std::move(dataHandler) : DataHandler::sharedDataHandler()) {}
+
+TTYPort::~TTYPort() { close(); }
+
+void TTYPort::open() {
+  if (_portOpened || !_path) return;
+  const int flags = _openOptionsSpecified ? _openOptions : (O_RDWR | O_NOCTTY | O_NONBLOCK);
+  // posix::open adds close-on-exec: a tool launched while the line is open must not hold it.
+  const int fd = posix::open(_path->c_str(), flags);
+  if (fd < 0) return;
+  _descriptor.reset(fd);
+
+  // The status flags become exactly non-blocking: reads and writes on the line never block.
+  const bool flagsSet = posix::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+  const bool attributesRead = posix::tcgetattr(fd, &_origAttributes) == 0;
+  if (!flagsSet || !attributesRead) {
+    _descriptor.reset();
+    _portOpened = false;
+    return;
+  }
+  setCommonSerialOptions();
+  if (_startReadMechOnOpen) _dataHandler->startReadMechanismForDescriptor(fd);
+  _portOpened = true;
+}
+
+void TTYPort::close() {
+  // The read thread has ended when setHalt returns, so the descriptor can go.
+  _dataHandler->setHalt(true);
+  if (_descriptor.valid()) {
+    (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
+    _descriptor.reset();
+  }
+  _portOpened = false;
+}
+
+void TTYPort::setCommonSerialOptions() {
+  _curAttributes = _origAttributes;
+  applyFraming(&_curAttributes);
+  _curAttributes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO | ECHOE);
+  _curAttributes.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  _curAttributes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  _curAttributes.c_cc[VMIN] = 1;
+  _curAttributes.c_cc[VTIME] = 1;
+  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+}
+
+void TTYPort::adjustPortSpeed() {
+  // termios takes speeds as constants; a rate without one leaves the speed as it is.
+  if (auto speed = speedConstantForBitsPerSecond(_portSpeed)) {
+    cfsetispeed(&_curAttributes, *speed);
+    cfsetospeed(&_curAttributes, *speed);
+  }
+  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+}
+
+void TTYPort::adjustSerialOptions() {
+  // 8-N-1 is the only framing there is, whatever the options say.
+  applyFraming(&_curAttributes);
+  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+}
+
+void TTYPort::adjustOpenedPortSpeed(int32_t speed) {
+  setPortSpeed(speed);
+  adjustPortSpeed();
+}
+
+void TTYPort::adjustOpenedPortSerialOptions(const std::string& options) {
+  setSerialOptions(options);
+  adjustSerialOptions();
+}
+
+}  // namespace xr

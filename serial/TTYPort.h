@@ -1,0 +1,80 @@
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Posix.h"
+
+namespace xr {
+
+class DataHandler;
+
+// The modem's serial line: opens the tty, saves its attributes, puts it into raw 8-N-1 with
+// hardware flow control, starts the data handler's read thread on it, and on close puts
+// the saved attributes back. The port owns its descriptor.
+class TTYPort {
+ public:
+  static std::shared_ptr<TTYPort> sharedTTYPort();
+
+  // dataHandler: the handler whose read thread serves the line (the shared one by default).
+  explicit TTYPort(std::shared_ptr<DataHandler> dataHandler = nullptr);
+  ~TTYPort();  // closes the line
+  TTYPort(const TTYPort&) = delete;
+  TTYPort& operator=(const TTYPort&) = delete;
+
+  // Success shows in portOpened() and inDescriptor(). Does nothing on an open port.
+  void open();
+  void close();
+
+  void setCommonSerialOptions();
+  void adjustPortSpeed();
+  void adjustSerialOptions();
+  void adjustOpenedPortSpeed(int32_t speed);
+  void adjustOpenedPortSerialOptions(const std::string& options);
+
+  const std::optional<std::string>& path() const { return _path; }
+  void setPath(const std::optional<std::string>& path) { _path = path; }
+  const std::optional<std::string>& serialOptions() const { return _serialOptions; }
+  void setSerialOptions(const std::optional<std::string>& options) { _serialOptions = options; }
+  int32_t portSpeed() const { return _portSpeed; }
+  void setPortSpeed(int32_t speed) { _portSpeed = speed; }
+  bool startReadMechOnOpen() const { return _startReadMechOnOpen; }
+  void setStartReadMechOnOpen(bool on) { _startReadMechOnOpen = on; }
+  int32_t openOptions() const { return _openOptions; }
+  void setOpenOptions(int32_t flags) {
+    _openOptions = flags;
+    _openOptionsSpecified = true;
+  }
+  bool openOptionsSpecified() const { return _openOptionsSpecified; }
+  bool portOpened() const { return _portOpened; }
+  // Reading and attribute calls; writes go through the data handler's copy of the same
+  // descriptor. Both -1 while closed.
+  int inDescriptor() const { return _descriptor.get(); }
+  int outDescriptor() const { return _descriptor.get(); }
+
+  const struct termios& originalAttributes() const { return _origAttributes; }
+  const struct termios& currentAttributes() const { return _curAttributes; }
+  const std::shared_ptr<DataHandler>& dataHandler() const { return _dataHandler; }
+
+ private:
+  struct termios _origAttributes{};
+  struct termios _curAttributes{};
+  FileDescriptor _descriptor;
+  std::optional<std::string> _path;
+  std::optional<std::string> _serialOptions;
+  int32_t _portSpeed = 0;
+  bool _startReadMechOnOpen = true;
+  int32_t _openOptions = 0;
+  bool _openOptionsSpecified = false;
+  bool _portOpened = false;
+  std::shared_ptr<DataHandler> _dataHandler;
+};
+
+// The termios speed constant for a rate in bits per second; nullopt for a rate it lacks.
+std::optional<speed_t> speedConstantForBitsPerSecond(int32_t bitsPerSecond);
+
+}  // namespace xr

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "serial/DataHandlerLogEntry.h"
+#include "serial/TimeMaster.h"
+
+namespace xr {
+namespace {
+
+TEST(TimeMaster, DurationsBecomeMilliseconds) {
+  struct Case {
+    int32_t duration;
+    uint32_t ms;
+  } cases[] = {
+      {0, 0},          {1234, 1234},       {-2500, 2},          {-999, 0},
+      {-1000, 1},      {-1999, 1},         {2147483647, 2147483647u},
+      {-2147483647 - 1, 2147483u},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TimeMaster::millisecondsFromDuration(c.duration), c.ms) << c.duration;
+}
+
+TEST(TimeMaster, StopWatchMeasuresForward) {
+  TimeMaster watch;
+  watch.startStopWatch();
+  const uint32_t before = TimeMaster::systemTimeInMilliseconds();
+  const uint32_t elapsed = watch.endStopWatch();
+  EXPECT_EQ(elapsed, watch.timeDifference);
+  EXPECT_EQ(watch.endTime - watch.startTime, elapsed);
+  EXPECT_LE(watch.startTime, before);
+  EXPECT_LE(before, watch.endTime);
+}
+
+TEST(DataHandlerLogEntry, TextForms) {
+  using namespace std::chrono;
+  // 2024-05-01 10:20:30 UTC
+  const DataHandlerLogEntry::Date date{seconds(1714558830)};
+  struct Case {
+    uint32_t ms;
+    std::string bytes;
+    std::string hexUpTime, stringUpTime, hexDate, stringDate;
+  } cases[] = {
+      {12345, "OK", "12.345 : <4f4b>", "12.345 : OK", "2024-05-01 10:20:30 +0000 : <4f4b>",
+       "2024-05-01 10:20:30 +0000 : OK"},
+      {0, "", "0.000 : <>", "0.000 : ", "2024-05-01 10:20:30 +0000 : <>", "2024-05-01 10:20:30 +0000 : "},
+      {7, std::string("AT\r\n\0x", 6), "0.007 : <41540d0a 0078>", std::string("0.007 : AT\r\n\0x", 14),
+       "2024-05-01 10:20:30 +0000 : <41540d0a 0078>", std::string("2024-05-01 10:20:30 +0000 : AT\r\n\0x", 34)},
+  };
+  for (const Case& c : cases) {
+    const DataHandlerLogEntry entry(static_cast<float>(c.ms / 1000.0), date, dataWithString(c.bytes));
+    EXPECT_EQ(entry.hexDescriptionWithUpTime(), c.hexUpTime);
+    EXPECT_EQ(entry.stringDescriptionWithUpTime(), c.stringUpTime);
+    EXPECT_EQ(entry.hexDescriptionWithDate(), c.hexDate);
+    EXPECT_EQ(entry.stringDescriptionWithDate(), c.stringDate);
+  }
+}
+
+TEST(DataHandlerLogEntry, StampsWithTheUpTimeClock) {
+  const uint32_t before = TimeMaster::systemTimeInMilliseconds();
+  const auto entry = DataHandlerLogEntry::logEntryWithData(dataWithString("AT"));
+  const uint32_t after = TimeMaster::systemTimeInMilliseconds();
+  // Rounding to float keeps the order.
+  EXPECT_GE(entry->logUpTimeStamp, static_cast<float>(before / 1000.0));
+  EXPECT_LE(entry->logUpTimeStamp, static_cast<float>(after / 1000.0));
+  EXPECT_EQ(entry->logData, dataWithString("AT"));
+}
+
+}  // namespace
+}  // namespace xr

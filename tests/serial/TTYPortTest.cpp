@@ -1,0 +1,278 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <cstring>
+
+#include "platform/Posix.h"
+#include "platform/Process.h"
+#include "serial/DataHandler.h"
+#include "serial/TTYPort.h"
+#include "support/Descriptors.h"
+#include "support/ProcessResources.h"
+#include "tools/modemsim/PseudoTerminal.h"
+
+namespace xr {
+namespace {
+using test::openDescriptors;
+using test::threadCount;
+
+// A line whose every setting differs from what the port applies, so each change shows.
+struct termios distinctiveAttributes(int fd) {
+  struct termios t{};
+  EXPECT_EQ(tcgetattr(fd, &t), 0);
+  t.c_iflag |= ICRNL | IXON | IXOFF | IXANY | IGNBRK;
+  t.c_oflag |= OPOST | ONLCR;
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CLOCAL | CRTSCTS);
+  t.c_cflag |= CS7 | PARENB | PARODD | CSTOPB | HUPCL;
+  t.c_lflag |= ICANON | ISIG | ECHO | ECHOE | IEXTEN;
+  t.c_cc[VMIN] = 5;
+  t.c_cc[VTIME] = 9;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  EXPECT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  EXPECT_EQ(tcgetattr(fd, &t), 0);
+  return t;
+}
+
+class TTYPortOnPty : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    pty_ = PseudoTerminal::open(&error);
+    ASSERT_TRUE(pty_) << error;
+    before_ = distinctiveAttributes(pty_->slaveDescriptor());
+    baseDescriptors_ = openDescriptors();
+    baseThreads_ = threadCount();
+    port_.setPath(pty_->slavePath());
+  }
+  void TearDown() override {
+    port_.close();
+    EXPECT_EQ(openDescriptors(), baseDescriptors_);
+    EXPECT_EQ(threadCount(), baseThreads_);
+  }
+  speed_t lineSpeed() {
+    const struct termios t = lineNow();
+    return cfgetospeed(&t);
+  }
+  struct termios lineNow() {
+    struct termios t{};
+    EXPECT_EQ(tcgetattr(pty_->slaveDescriptor(), &t), 0);
+    return t;
+  }
+  void expectClosed() {
+    EXPECT_FALSE(port_.portOpened());
+    EXPECT_EQ(port_.inDescriptor(), -1);
+    EXPECT_EQ(port_.outDescriptor(), -1);
+  }
+
+  std::unique_ptr<PseudoTerminal> pty_;
+  struct termios before_{};
+  std::set<int> baseDescriptors_;
+  size_t baseThreads_ = 0;
+  std::shared_ptr<DataHandler> handler_ = std::make_shared<DataHandler>();
+  TTYPort port_{handler_};
+};
+
+TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
+  port_.setPortSpeed(115200);  // stored only: open keeps the line's speed
+  port_.open();
+  ASSERT_TRUE(port_.portOpened());
+  EXPECT_EQ(port_.inDescriptor(), port_.outDescriptor());
+  EXPECT_EQ(threadCount(), baseThreads_ + 1);
+
+  const struct termios t = lineNow();
+  struct Flag {
+    const char* name;
+    tcflag_t field;
+    tcflag_t bits;
+    bool on;
+  } flags[] = {
+      {"ICANON", t.c_lflag, ICANON, false}, {"ISIG", t.c_lflag, ISIG, false},
+      {"ECHO", t.c_lflag, ECHO, false},     {"ECHOE", t.c_lflag, ECHOE, false},
+      {"IXON", t.c_iflag, IXON, false},     {"IXOFF", t.c_iflag, IXOFF, false},
+      {"IXANY", t.c_iflag, IXANY, false},   {"OPOST", t.c_oflag, OPOST, false},
+      {"PARENB", t.c_cflag, PARENB, false}, {"CSTOPB", t.c_cflag, CSTOPB, false},
+      {"CREAD", t.c_cflag, CREAD, true},    {"CLOCAL", t.c_cflag, CLOCAL, true},
+      {"CRTSCTS", t.c_cflag, CRTSCTS, true},
+      // Everything else stays as the line had it.
+      {"ICRNL", t.c_iflag, ICRNL, true},    {"IGNBRK", t.c_iflag, IGNBRK, true},
+      {"ONLCR", t.c_oflag, ONLCR, true},    {"HUPCL", t.c_cflag, HUPCL, true},
+      {"PARODD", t.c_cflag, PARODD, true},  {"IEXTEN", t.c_lflag, IEXTEN, true},
+  };
+  for (const Flag& f : flags) EXPECT_EQ((f.field & f.bits) == f.bits, f.on) << f.name;
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 1);
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+
+  // Exactly non-blocking, and never inherited by a launched tool.
+  // The kernel adds its large-file flag, which the C library defines as 0 on 64-bit systems.
+  constexpr int kKernelLargeFile = 0100000;
+  const int status = fcntl(port_.inDescriptor(), F_GETFL);
+  EXPECT_EQ(status & ~(O_ACCMODE | kKernelLargeFile), O_NONBLOCK);
+  EXPECT_TRUE(fcntl(port_.inDescriptor(), F_GETFD) & FD_CLOEXEC);
+
+  port_.close();
+  expectClosed();
+  const struct termios after = lineNow();
+  EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0);
+  EXPECT_EQ(threadCount(), baseThreads_);
+}
+
+TEST_F(TTYPortOnPty, ToolLaunchedWhileOpenInheritsNothingOfIt) {
+  port_.open();
+  ASSERT_TRUE(port_.portOpened());
+  const auto listing = Process::run("/bin/ls", {"-l", "/proc/self/fd"});
+  ASSERT_TRUE(listing);
+  const std::string& fds = listing->output;
+  EXPECT_EQ(fds.find(pty_->slavePath()), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("ptmx"), std::string::npos) << fds;
+  // Its own output pipe is the only pipe it has: the read thread's wake-up pipe stays here.
+  std::set<std::string> pipes;
+  for (size_t at = fds.find("pipe:["); at != std::string::npos; at = fds.find("pipe:[", at + 1)) {
+    pipes.insert(fds.substr(at, fds.find(']', at) - at));
+  }
+  EXPECT_EQ(pipes.size(), 1u) << fds;
+}
+
+int gOpenFlags = -1;
+int recordingOpen(const char* path, int flags, mode_t mode) {
+  gOpenFlags = flags;
+  return ::open(path, flags, mode);
+}
+
+TEST_F(TTYPortOnPty, OpenFlagsAreTheDefaultUnlessGiven) {
+  struct Case {
+    bool specified;
+    int flags;
+    int expected;
+  } cases[] = {
+      {false, 0, O_RDWR | O_NOCTTY | O_NONBLOCK},
+      {true, 0, 0},  // given flags are used even when they are 0
+      {true, O_RDWR | O_NOCTTY, O_RDWR | O_NOCTTY},
+  };
+  for (const Case& c : cases) {
+    ScopedPosixCalls restore;
+    posixCalls().open = recordingOpen;
+    TTYPort port(handler_);
+    port.setPath(pty_->slavePath());
+    if (c.specified) port.setOpenOptions(c.flags);
+    port.open();
+    EXPECT_TRUE(port.portOpened());
+    EXPECT_EQ(gOpenFlags & ~O_CLOEXEC, c.expected);
+    EXPECT_TRUE(gOpenFlags & O_CLOEXEC);
+    // Blocking or not when opened, the line ends up non-blocking.
+    EXPECT_EQ(fcntl(port.inDescriptor(), F_GETFL) & O_NONBLOCK, O_NONBLOCK);
+    port.close();
+  }
+}
+
+TEST_F(TTYPortOnPty, FailedConfigurationClosesTheLineAgain) {
+  struct Case {
+    bool fcntlFails;
+    bool tcgetattrFails;
+  } cases[] = {{true, false}, {false, true}, {true, true}};
+  for (const Case& c : cases) {
+    ScopedPosixCalls restore;
+    if (c.fcntlFails) {
+      posixCalls().fcntl = [](int, int, long) {
+        errno = EINVAL;
+        return -1;
+      };
+    }
+    if (c.tcgetattrFails) {
+      posixCalls().tcgetattr = [](int, struct termios*) {
+        errno = ENOTTY;
+        return -1;
+      };
+    }
+    port_.open();
+    expectClosed();
+    EXPECT_EQ(openDescriptors(), baseDescriptors_);
+    EXPECT_EQ(threadCount(), baseThreads_);
+  }
+  const struct termios after = lineNow();
+  EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0);
+}
+
+TEST_F(TTYPortOnPty, MissingDeviceLeavesThePortAsItWas) {
+  port_.setPath(pty_->slavePath() + "-missing");
+  port_.open();
+  expectClosed();
+}
+
+TEST_F(TTYPortOnPty, SpeedAndFramingApplyOnlyToAnOpenLine) {
+  port_.adjustOpenedPortSpeed(19200);  // closed: stored, no line touched
+  EXPECT_EQ(port_.portSpeed(), 19200);
+  EXPECT_EQ(lineSpeed(), static_cast<speed_t>(B9600));
+  port_.open();
+  EXPECT_EQ(lineSpeed(), static_cast<speed_t>(B9600));
+
+  port_.adjustOpenedPortSpeed(57600);
+  struct termios t = lineNow();
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B57600));
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
+
+  // Whatever the framing name, the line gets 8-N-1.
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | CSTOPB;
+  ASSERT_EQ(tcsetattr(pty_->slaveDescriptor(), TCSANOW, &t), 0);
+  port_.adjustOpenedPortSerialOptions("7-E-2");
+  EXPECT_EQ(port_.serialOptions(), "7-E-2");
+  t = lineNow();
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+
+  port_.close();
+  const struct termios after = lineNow();
+  EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0);
+}
+
+TEST_F(TTYPortOnPty, ReopensAfterCloseWithAFreshReader) {
+  std::vector<std::string> got;
+  std::mutex mutex;
+  handler_->addObserver(this, [&](const Notification& n) {
+    std::lock_guard lock(mutex);
+    const Value bytes = n.userInfo->get(n.name);
+    got.push_back(bytes.data()->asString());
+  }, 2);
+  for (const char* word : {"one", "two", "three"}) {
+    port_.open();
+    ASSERT_TRUE(port_.portOpened());
+    EXPECT_EQ(threadCount(), baseThreads_ + 1);
+    ASSERT_EQ(write(pty_->masterDescriptor(), word, strlen(word)), static_cast<ssize_t>(strlen(word)));
+    EXPECT_TRUE(test::eventually([&] {
+      std::lock_guard lock(mutex);
+      return !got.empty() && got.back() == word;
+    }));
+    port_.close();
+    expectClosed();
+    EXPECT_EQ(threadCount(), baseThreads_);
+  }
+  handler_->removeObserver(this);
+  EXPECT_EQ(got, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST(TTYPort, CloseOnAClosedPortTouchesNoDescriptor) {
+  auto handler = std::make_shared<DataHandler>();
+  TTYPort port(handler);
+  ScopedPosixCalls restore;
+  posixCalls().close = [](int) -> int { ADD_FAILURE() << "closed a descriptor"; return 0; };
+  port.close();
+  EXPECT_TRUE(handler->halt());
+  EXPECT_EQ(port.inDescriptor(), -1);
+}
+
+TEST(TTYPort, SharedPortStartsWithItsDefaults) {
+  const auto port = TTYPort::sharedTTYPort();
+  EXPECT_EQ(port, TTYPort::sharedTTYPort());
+  EXPECT_EQ(port->dataHandler(), DataHandler::sharedDataHandler());
+  EXPECT_FALSE(port->portOpened());
+  EXPECT_EQ(port->inDescriptor(), -1);
+  EXPECT_EQ(port->portSpeed(), 0);
+  EXPECT_TRUE(port->startReadMechOnOpen());
+  EXPECT_FALSE(port->openOptionsSpecified());
+}
+
+}  // namespace
+}  // namespace xr

@@ -1,0 +1,22 @@
+#include "support/ProcessResources.h"
+
+#include <filesystem>
+#include <thread>
+
+namespace xr::test {
+size_t threadCount() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= deadline) return cond();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+}  // namespace xr::test
