@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "atcommand/RedLightGreenLight.h"
+#include "platform/NotificationCenter.h"
+
+namespace xr {
+
+// One AT command written to the modem on the open line, with the reply that comes back.
+// send() blocks until the reply is complete ("\r\nOK\r\n" or "\r\nERROR\r\n"; for a dial
+// command, anything beyond its echo) or the time-out passes. The reply is assembled on the
+// data handler's read thread.
+class ATCommand {
+ public:
+  static constexpr int32_t kDefaultTimeout = 2;  // seconds
+
+  static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command);
+  static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command, int32_t timeout);
+
+  explicit ATCommand(const std::string& command);  // initWithCommandString
+  ATCommand(const std::string& command, int32_t timeout);
+  virtual ~ATCommand();
+  ATCommand(const ATCommand&) = delete;
+  ATCommand& operator=(const ATCommand&) = delete;
+
+  // Writes the command on the shared data handler's line and waits for the reply. Only one
+  // command may be sending at a time.
+  virtual void send();
+  // The read thread's callback while sending.
+  void inputDataAvail(const Notification& notification);
+  bool responseIsComplete() const;
+  // The reply without its echo, CRs and LFs (its "OK" stays).
+  std::string cleanUpResponse() const;
+
+  // In-place edits; literal and case-sensitive.
+  static void removeEcho(const std::string& command, std::string& string);  // first occurrence
+  static void removeCRsFromString(std::string& string);
+  static void removeNLsFromString(std::string& string);
+  static void removeOKFromString(std::string& string);  // first "OK" only
+
+  std::string command() const;
+  void setCommand(const std::string& command);
+  std::string response() const;
+  void setResponse(const std::string& response);
+  // Absent until a complete reply came.
+  std::optional<std::string> cleanedResponse() const;
+  void setCleanedResponse(const std::optional<std::string>& cleaned);
+  int32_t timeout() const { return _timeout; }
+  void setTimeout(int32_t seconds) { _timeout = seconds; }
+  const std::shared_ptr<RedLightGreenLight>& lock() const { return _lock; }
+  void setLock(std::shared_ptr<RedLightGreenLight> lock) { _lock = std::move(lock); }
+
+ protected:
+  void initCommonMembersAndCommand(const std::string& command);
+
+ private:
+  // Where the reply stands, kept up to date as bytes come in, so that each chunk costs only
+  // its own length: completion never rescans what was already searched.
+  struct Progress {
+    bool requireEcho = false;             // the reply counts only from this command's echo
+    size_t echoAt = std::string::npos;    // first occurrence of the command in the response
+    size_t scanned = 0;                   // response bytes searched so far
+    size_t lineBreakFree = 0;             // bytes other than CR and LF
+    size_t lineBreakFreeBeforeEcho = 0;   // the same, before echoAt (when the echo is required)
+    bool finalResult = false;             // "\r\nOK\r\n" or "\r\nERROR\r\n" seen
+  };
+
+  bool isDialCommand() const;
+  // Searches the bytes of _response after _progress.scanned.
+  void advance();
+  void restartProgress();
+  size_t replyStart() const;
+  bool cleanedReplyIsEmpty() const;
+  bool responseIsCompleteLocked() const;
+  std::string cleanUpResponseLocked() const;
+
+  mutable std::mutex _mutex;  // the fields below: the read thread writes them while sending
+  std::string _command;
+  std::string _response;
+  std::optional<std::string> _cleanedResponse;
+  Progress _progress;
+
+  int32_t _timeout = kDefaultTimeout;
+  std::shared_ptr<RedLightGreenLight> _lock;
+};
+
+}  // namespace xr

@@ -1,0 +1,41 @@
+// The plug-in's dialogue with the internal modem: opening its line and free-text queries.
+#include "atcommand/ATCommand.h"
+#include "reporter/XRModemPlugin.h"
+#include "serial/DataHandler.h"
+#include "serial/SerialPortList.h"
+#include "serial/TTYPort.h"
+
+namespace xr {
+namespace {
+constexpr int32_t kModemSpeed = 115200;
+constexpr int32_t kQueryTimeout = 5;  // seconds
+}  // namespace
+
+bool XRModemPlugin::openInternalModemPort() {
+  const auto port = TTYPort::sharedTTYPort();
+  if (!port) return false;
+  if (port->portOpened()) return true;
+
+  const auto list = SerialPortList::serialPortList();
+  const std::optional<std::string> path = list ? list->serialPortPathForSerialPortName("modem") : std::nullopt;
+  if (!path || path->empty()) return false;
+
+  port->setPath(*path);
+  port->setSerialOptions("8-N-1");
+  port->setPortSpeed(kModemSpeed);
+  port->setStartReadMechOnOpen(true);
+  port->dataHandler()->setLogDataEvents(true);
+  port->open();
+  return port->inDescriptor() != -1;
+}
+
+std::optional<std::string> XRModemPlugin::sendAnUnknownResponseATCommand(const std::string& command) {
+  const auto atCommand = ATCommand::atCommandWithCommandString(command, kQueryTimeout);
+  if (!atCommand) return std::nullopt;
+  atCommand->send();
+  std::optional<std::string> answer = atCommand->cleanedResponse();
+  if (answer) ATCommand::removeOKFromString(*answer);
+  return answer;
+}
+
+}  // namespace xr
