@@ -99,9 +99,23 @@ bool MachineProfile::loadRegistry(std::string* error) {
 
 // modem.json: the scripted internal modem, run on a pseudo-terminal for this profile's life.
 bool MachineProfile::startModem(std::string* error) {
-  DictionaryRef script;
-  if (!readOptionalObject(file("modem.json"), &script, error)) return false;
-  // The scripted modem is started here, and owned by this profile, once it exists.
+  const std::string path = file("modem.json");
+  DictionaryRef json;
+  if (!readOptionalObject(path, &json, error)) return false;
+  if (!json) return true;
+  std::string fault;
+  std::optional<ModemScript> script = ModemScript::fromValue(Value(json), &fault);
+  if (script) modem_ = ScriptedModem::start(std::move(*script), &fault);
+  if (!modem_) {
+    *error = path + ": " + fault;
+    return false;
+  }
+  // The pty's name is known only now: the registry's "modem" port is pointed at it.
+  const auto registry = RegistryStore::current();
+  if (const RegistryEntry* port =
+          registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem"))) {
+    registry->setProperty(port, "HwCalloutDevice", modem_->devicePath());
+  }
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
+#include "tools/modemsim/ScriptedModem.h"
 
 namespace xr {
 
@@ -42,6 +43,7 @@ class MachineProfile {
   std::string directory_;
   std::optional<ScopedPlatformRoot> root_;
   std::optional<ScopedRegistry> registry_;
+  std::unique_ptr<ScriptedModem> modem_;
 };
 
 }  // namespace xr
