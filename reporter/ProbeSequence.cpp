@@ -9,6 +9,7 @@
 #include "platform/Scanner.h"
 #include "reporter/ProbeSequence.h"
 #include "reporter/XRModemPlugin.h"
+#include "serial/TTYPort.h"
 
 namespace xr {
 namespace {
@@ -201,6 +202,9 @@ DictionaryRef XRModemPlugin::getModemInfoDictionary() {
     if (!_modemInfoDictionary->contains(item)) missing.push_back(item);
   for (const auto& item : missing) run.runStep(item);
 
+  // The port stays open across the steps that ask the modem; the shared port itself outlives
+  // the report.
+  if (auto port = TTYPort::sharedTTYPort(); port && port->portOpened()) port->close();
   return cleanedModemInfoDictionary();
 }
 

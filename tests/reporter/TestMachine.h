@@ -13,6 +13,7 @@
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
+#include "serial/SerialPortList.h"
 #include "support/TempDirectory.h"
 
 namespace xr::test {
@@ -22,7 +23,9 @@ inline constexpr const char* kDriverBundles = "System/Library/Extensions/HwSeria
 // A machine built by a test: its own registry and platform root, installed while it lives.
 class TestMachine {
  public:
-  TestMachine() : root_(dir_.makeDirectory("root")) {}
+  // The shared serial port list is read from the registry once; each machine has its own.
+  TestMachine() : root_(dir_.makeDirectory("root")) { SerialPortList::resetSharedSerialPortList(); }
+  ~TestMachine() { SerialPortList::resetSharedSerialPortList(); }
 
   RegistryStore& registry() { return *store_; }
   const std::shared_ptr<RegistryStore>& store() const { return store_; }
