@@ -1,5 +1,5 @@
 // Every example machine, reported on by the real xrreport: its modem item is the one kept
-// beside it in expected.json (null: no modem item).
+// beside it in expected.json (null: no modem item), and the demo reads as expected.txt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 
 const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
 const std::string kExamples = XR_SOURCE_DIR "/examples";
+const std::string kDemo = "serial-pellan";
 
 // The examples that keep an expected report beside them.
 std::vector<std::string> examples() {
@@ -25,6 +26,13 @@ std::vector<std::string> examples() {
     if (fs::exists(dir.path() / "expected.json")) names.push_back(dir.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 // The modem item of an xrreport JSON report; null when there is none.
@@ -70,6 +78,13 @@ INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest, testing::ValuesIn(examples()), [
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
 });
+
+TEST(DemoTest, TextReportReadsAsExpected) {
+  auto result = test::runProgram(kXrreport, {"--machine", kExamples + "/" + kDemo});
+  ASSERT_TRUE(result.exited) << result.err;
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, readFile(kExamples + "/" + kDemo + "/expected.txt"));
+}
 
 void collectKeys(const Value& value, std::set<std::string>* keys) {
   if (auto d = value.dictionary()) {
