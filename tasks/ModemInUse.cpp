@@ -1,8 +1,22 @@
 // Which processes hold the modem's device open, from the open-files tool.
+#include "platform/PlatformRoot.h"
 #include "platform/Scanner.h"
 #include "reporter/XRModemPlugin.h"
+#include "serial/SerialPortList.h"
+#include "tasks/SynchronousTaskRunner.h"
 
 namespace xr {
+
+void XRModemPlugin::checkIfModemInUseTask() {
+  static const char kLsof[] = "/usr/sbin/lsof";
+  if (!fileExists(kLsof)) return;
+  _appNamesAlreadyUsingModems.clear();
+  auto device = SerialPortList::serialPortList()->serialPortPathForSerialPortName("modem");
+  if (!device || device->empty()) return;
+  SynchronousTaskRunner runner(this, resolvePath(kLsof), {"-Fc", *device});
+  runner.startTask();
+  retrieveProcessesUsingModemOutput(runner.output());
+}
 
 // The tool's field output: a "p<pid>" line, then a "c<command>" line, for each process.
 void XRModemPlugin::retrieveProcessesUsingModemOutput(const std::optional<std::string>& output) {
