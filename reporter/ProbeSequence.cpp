@@ -191,6 +191,9 @@ DictionaryRef XRModemPlugin::getModemInfoDictionary() {
   if (!_modemInfoDictionary) _modemInfoDictionary = makeDictionary();
   std::vector<std::string> missing;
   _emCount = 0;
+  // New containers rather than emptied ones: an earlier report item still shares the old map.
+  setSM56KUSBModemInfoDictionary(makeDictionary());
+  setSM56KUSBModemLocationArray(makeArray());
   _modemInfoDictionary->clear();
   _isTorvinFamily = false;
   _isI2SFamily = false;

@@ -185,6 +185,19 @@ TEST_F(ProbeSequenceTest, SecondRunOnTheSameObjectStartsAfresh) {
   EXPECT_FALSE(item.contains("xrmodem_fwvers"));
 }
 
+// The USB modem map is made anew too, and the earlier item, which shares the old one, keeps it.
+TEST_F(ProbeSequenceTest, SecondRunReportsUSBModemsOnce) {
+  auto* usb = machine_.registry().addEntry(machine_.registry().root(RegistryStore::kServicePlane), "usb", "Bus");
+  machine_.registry().addEntry(usb, "modem", "TarvoSM56KUSBModemFamily", makeDictionary({{"locationID", 0x1d110000}}));
+  const Value first = mutableCopy(plugin_->getModemInfoDictionary());
+  const std::string firstText = toJson(first);
+  const Value second = mutableCopy(plugin_->getModemInfoDictionary());
+  EXPECT_EQ(toJson(second), firstText);
+  EXPECT_EQ(toJson(first), firstText);
+  EXPECT_EQ(second.dictionary()->get("xrmodem_emModems").dictionary()->get("xrmodem_usblocation"),
+            Value(makeArray({0x1d110000})));
+}
+
 struct SKUCase {
   const char* firmware;
   std::optional<int8_t> id;
