@@ -87,12 +87,8 @@ TEST_F(DialogueSequenceTest, StepsRunInTheOrderOfTheRequiredItems) {
   machine.addDrvxstat({{kSCCSerial, "1.4.3"}}, modem->devicePath());
   Run run = report(machine, *modem);
   EXPECT_EQ(run.commands, (Commands{"ATI4", "ATI12", "ATI1", "DRVXSTAT", "ATI5"}));
-  EXPECT_EQ(run.item, (Dictionary{{"xrmodem_driverinfo", "com.tarvo.driver.TarvoSCCSerial (v1.4.3)"},
-                                  {"xrmodem_modulation", "V.90"},
-                                  {"xrmodem_model", "Quell"},
-                                  {"xrmodem_skuname", "Euro"},
-                                  {"xrmodem_fwvers", "TARVO VERSION 0007-2,QUELL"},
-                                  {"xrmodem_countryinfo", "66 (Germany)"}}));
+  EXPECT_EQ(run.item.get("xrmodem_driverinfo"), Value("com.tarvo.driver.TarvoSCCSerial (v1.4.3)"));
+  EXPECT_EQ(run.item.get("xrmodem_countryinfo"), Value("66 (Germany)"));
 }
 
 TEST_F(DialogueSequenceTest, IdentityAnswersNameTheModel) {

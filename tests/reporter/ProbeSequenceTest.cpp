@@ -34,24 +34,6 @@ class ProbeSequenceTest : public ::testing::Test {
   std::shared_ptr<XRModemPlugin> plugin_ = makePlugin();
 };
 
-TEST_F(ProbeSequenceTest, TorvinFamilyWithPreferencesIsReportedFromROMAndFiles) {
-  machine_.addROM(12, 2, 2, "1.2b");
-  machine_.addBundle("InternalUSBModem", "1.9.3");
-  machine_.addDrvxstat({{kInternalUSBModem, "2.0.4"}});
-  machine_.writeModemPrefs(0xB5);
-  EXPECT_EQ(report(), (Dictionary{{"xrmodem_driverinfo", "InternalUSBModem.drvx (v2.0.4)"},
-                                  {"xrmodem_modulation", "V.92"},
-                                  {"xrmodem_model", "MicroTorvin"},
-                                  {"xrmodem_skuname", "Euro"},
-                                  {"xrmodem_hwversion", "1.2b"},
-                                  {"xrmodem_interfacetype", "USB"},
-                                  {"xrmodem_fwvers", "TARVO VERSION 1.9.3"},
-                                  {"xrmodem_countryinfo", "B5 (United States)"}}));
-  EXPECT_TRUE(plugin_->_isTorvinFamily);
-  EXPECT_FALSE(plugin_->_isI2SFamily);
-  EXPECT_EQ(machine_.drvxstatRuns(), std::vector<std::string>{std::string("-l -b") + kInternalUSBModem});
-}
-
 TEST_F(ProbeSequenceTest, TorvinFamilyWithoutPreferencesOrModemLacksTheCountry) {
   machine_.addROM(11, 1, 2);
   machine_.addBundle("InternalUSBModem", std::nullopt);
@@ -60,19 +42,6 @@ TEST_F(ProbeSequenceTest, TorvinFamilyWithoutPreferencesOrModemLacksTheCountry) 
   EXPECT_EQ(item.get("xrmodem_countryinfo"), Value(""));
   EXPECT_EQ(item.get("xrmodem_driverinfo"), Value("InternalUSBModem.drvx"));
   EXPECT_FALSE(item.contains("xrmodem_fwvers")) << "no bundle version, no firmware text";
-}
-
-TEST_F(ProbeSequenceTest, DigitalAudioBusModemTakesTheGlobalCountry) {
-  machine_.addI2SNode(std::string_view("i2s-modem\0", 10));
-  machine_.addBundle("MotorolaSM56K", "1.2.0");
-  machine_.writeGlobalCountry("DE");
-  EXPECT_EQ(report(), (Dictionary{{"xrmodem_driverinfo", "MotorolaSM56K.drvx (v1.2.0)"},
-                                  {"xrmodem_modulation", "V.92"},
-                                  {"xrmodem_model", "Brisa"},
-                                  {"xrmodem_hwversion", "Version 1.0"},
-                                  {"xrmodem_interfacetype", "I2S"},
-                                  {"xrmodem_countryinfo", "42 (Germany)"}}));
-  EXPECT_TRUE(plugin_->_isI2SFamily);
 }
 
 // Which driver bundle each kind of modem reads its version from, and whose loaded version
@@ -132,13 +101,6 @@ TEST_F(ProbeSequenceTest, LoadedDriverVersionWinsOverTheBundle) {
     machine.writeModemPrefs(0x31);
     EXPECT_EQ(makePlugin()->getModemInfoDictionary()->get("xrmodem_driverinfo"), Value(c.driverinfo));
   }
-}
-
-TEST_F(ProbeSequenceTest, MachineWithoutModemGivesAnEmptyItem) {
-  machine_.addDrvxstat({});
-  EXPECT_TRUE(report().empty());
-  // The driver version step still asks, for the serial driver the machine might have had.
-  EXPECT_EQ(machine_.drvxstatRuns(), std::vector<std::string>{std::string("-l -b") + kSCCSerial});
 }
 
 TEST_F(ProbeSequenceTest, SerialDriverFoundInTheRegistryNamesTheModem) {
