@@ -138,17 +138,6 @@ TEST(ReplyAssembly, StringEdits) {
   }
 }
 
-TEST(ReplyAssembly, FactoriesAndDefaults) {
-  const auto plain = ATCommand::atCommandWithCommandString("ATI4\r");
-  EXPECT_EQ(plain->command(), "ATI4\r");
-  EXPECT_EQ(plain->timeout(), 2);
-  EXPECT_EQ(plain->response(), "");
-  EXPECT_EQ(plain->cleanedResponse(), std::nullopt);
-  ASSERT_TRUE(plain->lock());
-  EXPECT_EQ(plain->lock()->condition(), RedLightGreenLight::kRed);
-  EXPECT_EQ(ATCommand::atCommandWithCommandString("ATI4\r", 5)->timeout(), 5);
-}
-
 TEST(RedLightGreenLight, WaitingTakesTheLightBackToRed) {
   RedLightGreenLight light;
   EXPECT_FALSE(light.timedRedLight(RedLightGreenLight::Clock::now()));

@@ -20,17 +20,6 @@ TEST(TimeMaster, DurationsBecomeMilliseconds) {
   for (const Case& c : cases) EXPECT_EQ(TimeMaster::millisecondsFromDuration(c.duration), c.ms) << c.duration;
 }
 
-TEST(TimeMaster, StopWatchMeasuresForward) {
-  TimeMaster watch;
-  watch.startStopWatch();
-  const uint32_t before = TimeMaster::systemTimeInMilliseconds();
-  const uint32_t elapsed = watch.endStopWatch();
-  EXPECT_EQ(elapsed, watch.timeDifference);
-  EXPECT_EQ(watch.endTime - watch.startTime, elapsed);
-  EXPECT_LE(watch.startTime, before);
-  EXPECT_LE(before, watch.endTime);
-}
-
 TEST(DataHandlerLogEntry, TextForms) {
   using namespace std::chrono;
   // 2024-05-01 10:20:30 UTC
@@ -53,16 +42,6 @@ TEST(DataHandlerLogEntry, TextForms) {
     EXPECT_EQ(entry.hexDescriptionWithDate(), c.hexDate);
     EXPECT_EQ(entry.stringDescriptionWithDate(), c.stringDate);
   }
-}
-
-TEST(DataHandlerLogEntry, StampsWithTheUpTimeClock) {
-  const uint32_t before = TimeMaster::systemTimeInMilliseconds();
-  const auto entry = DataHandlerLogEntry::logEntryWithData(dataWithString("AT"));
-  const uint32_t after = TimeMaster::systemTimeInMilliseconds();
-  // Rounding to float keeps the order.
-  EXPECT_GE(entry->logUpTimeStamp, static_cast<float>(before / 1000.0));
-  EXPECT_LE(entry->logUpTimeStamp, static_cast<float>(after / 1000.0));
-  EXPECT_EQ(entry->logData, dataWithString("AT"));
 }
 
 }  // namespace

@@ -228,31 +228,6 @@ TEST_F(TTYPortOnPty, SpeedAndFramingApplyOnlyToAnOpenLine) {
   EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0);
 }
 
-TEST_F(TTYPortOnPty, ReopensAfterCloseWithAFreshReader) {
-  std::vector<std::string> got;
-  std::mutex mutex;
-  handler_->addObserver(this, [&](const Notification& n) {
-    std::lock_guard lock(mutex);
-    const Value bytes = n.userInfo->get(n.name);
-    got.push_back(bytes.data()->asString());
-  }, 2);
-  for (const char* word : {"one", "two", "three"}) {
-    port_.open();
-    ASSERT_TRUE(port_.portOpened());
-    EXPECT_EQ(threadCount(), baseThreads_ + 1);
-    ASSERT_EQ(write(pty_->masterDescriptor(), word, strlen(word)), static_cast<ssize_t>(strlen(word)));
-    EXPECT_TRUE(test::eventually([&] {
-      std::lock_guard lock(mutex);
-      return !got.empty() && got.back() == word;
-    }));
-    port_.close();
-    expectClosed();
-    EXPECT_EQ(threadCount(), baseThreads_);
-  }
-  handler_->removeObserver(this);
-  EXPECT_EQ(got, (std::vector<std::string>{"one", "two", "three"}));
-}
-
 TEST(TTYPort, CloseOnAClosedPortTouchesNoDescriptor) {
   auto handler = std::make_shared<DataHandler>();
   TTYPort port(handler);
@@ -261,17 +236,6 @@ TEST(TTYPort, CloseOnAClosedPortTouchesNoDescriptor) {
   port.close();
   EXPECT_TRUE(handler->halt());
   EXPECT_EQ(port.inDescriptor(), -1);
-}
-
-TEST(TTYPort, SharedPortStartsWithItsDefaults) {
-  const auto port = TTYPort::sharedTTYPort();
-  EXPECT_EQ(port, TTYPort::sharedTTYPort());
-  EXPECT_EQ(port->dataHandler(), DataHandler::sharedDataHandler());
-  EXPECT_FALSE(port->portOpened());
-  EXPECT_EQ(port->inDescriptor(), -1);
-  EXPECT_EQ(port->portSpeed(), 0);
-  EXPECT_TRUE(port->startReadMechOnOpen());
-  EXPECT_FALSE(port->openOptionsSpecified());
 }
 
 }  // namespace

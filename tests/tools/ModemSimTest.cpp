@@ -1,13 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 
 #include "platform/Json.h"
 #include "platform/Posix.h"
+#include "platform/Process.h"
 #include "support/RunProgram.h"
 #include "support/TempDirectory.h"
 #include "tools/modemsim/ModemScript.h"
@@ -119,19 +117,9 @@ std::string readUntil(int fd, const std::string& tail) {
 TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
   test::TempDirectory dir;
   const std::string script = dir.write("modem.json", R"({"Responses": {"ATI4": "Tarvo Internal Modem"}})");
-  FileDescriptor outRead, outWrite;
-  ASSERT_TRUE(makePipe(&outRead, &outWrite));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-  std::vector<std::string> argv = {kModemSim, script};
-  char* args[] = {argv[0].data(), argv[1].data(), nullptr};
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, kModemSim.c_str(), &actions, nullptr, args, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  outWrite.reset();
-
-  std::string path = readUntil(outRead.get(), "\n");
+  const auto modemsim = Process::launch(kModemSim, {script});
+  ASSERT_TRUE(modemsim);
+  std::string path = readUntil(modemsim->outputDescriptor(), "\n");
   ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
   path.pop_back();
   FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -145,11 +133,10 @@ TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
     EXPECT_EQ(readUntil(line.get(), reply), reply);
   }
 
-  ASSERT_EQ(kill(pid, SIGTERM), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  modemsim->terminate();
+  const Process::Termination end = modemsim->wait();
+  EXPECT_TRUE(end.exited);
+  EXPECT_EQ(end.status, 0);
 }
 
 }  // namespace
