@@ -182,6 +182,7 @@ TEST_F(DataHandlerOnPty, ReaderEndsByItselfWhenTheLineGoesOrItsWaitFails) {
   handler_.startReadMechanismForDescriptor(line_.get());
   pty_->hangUp();
   EXPECT_TRUE(eventually([&] { return threadCount() == baseThreads_; }));
+  handler_.setHalt(true);  // joins it before the system calls change under it
 
   ScopedPosixCalls restore;
   posixCalls().poll = [](pollfd*, unsigned long, int) {
@@ -190,6 +191,7 @@ TEST_F(DataHandlerOnPty, ReaderEndsByItselfWhenTheLineGoesOrItsWaitFails) {
   };
   handler_.startReadMechanismForDescriptor(line_.get());
   EXPECT_TRUE(eventually([&] { return threadCount() == baseThreads_; }));
+  handler_.setHalt(true);
 }
 
 TEST_F(DataHandlerOnPty, AnObserverMayHaltTheReaderFromItsCallback) {
