@@ -9,13 +9,12 @@
 #include <poll.h>
 #include <time.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <vector>
 
 #include "atcommand/ATCommand.h"
+#include "bench/Samples.h"
 #include "platform/Posix.h"
 #include "serial/TTYPort.h"
 #include "tools/modemsim/PseudoTerminal.h"
@@ -81,7 +80,7 @@ void AtReplyLatency(benchmark::State& state) {
       ++served;
     }
   });
-  std::vector<double> micros;
+  bench::Samples micros(commands);
   for (auto _ : state) {
     const auto command = ATCommand::atCommandWithCommandString("AT\r", 5);
     command->send();
@@ -91,16 +90,12 @@ void AtReplyLatency(benchmark::State& state) {
       break;
     }
     const double us = static_cast<double>(returned - lastByteAt.load()) / 1e3;
-    micros.push_back(us);
+    micros.add(us);
     state.SetIterationTime(us / 1e6);
   }
   done = true;
   modem.join();
-  if (micros.empty()) return;
-  std::sort(micros.begin(), micros.end());
-  state.counters["median_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
-  state.counters["max_us"] = micros.back();
+  micros.report(state, "us");
 }
 BENCHMARK(AtReplyLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
