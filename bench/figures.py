@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks of bench/ and the whole xrreport process, and prints one table: each
+figure, what was measured, its target and a verdict. bench/run sets up and builds first.
+    python3 bench/figures.py BUILD_DIR
+Exits 1 when a figure misses its target or a benchmark fails to give its figures."""
+import json
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+EXAMPLES = ROOT / "examples"
+ROW = "{:<50} {:>12} {:>14}  {}"
+SERIAL_FLOOR_S = 1.0  # the report of examples/serial-pellan pauses 1 s on purpose
+MS_PER_UNIT = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+
+class Failed(Exception):
+    """A benchmark that did not give its figures."""
+
+
+class Table:
+    def __init__(self):
+        self.missed = 0
+        print(ROW.format("figure", "measured", "target", "verdict"))
+
+    def figure(self, name, value, unit, limit=None, digits=1):
+        """One line; no limit means information only."""
+        measured = f"{value:.{digits}f} {unit}"
+        if limit is None:
+            target, verdict = "-", "info"
+        else:
+            target = f"<= {limit:.{digits}f} {unit}"
+            verdict = "ok" if value <= limit else "OVER"
+            self.missed += verdict == "OVER"
+        print(ROW.format(name, measured, target, verdict), flush=True)
+
+    def group(self, name, measure):
+        """Runs one group of figures; a failure is a line of its own and counts as a miss."""
+        try:
+            measure()
+        except Failed as failure:
+            self.missed += 1
+            print(ROW.format(name, "-", "-", "FAILED"), flush=True)
+            print(f"  {failure}", file=sys.stderr, flush=True)
+
+
+def checked(command, what):
+    run = subprocess.run([str(part) for part in command], capture_output=True, text=True)
+    if run.returncode != 0:
+        raise Failed(f"{what} exited {run.returncode}: {run.stderr.strip()[-800:]}")
+    return run.stdout
+
+
+def google_benchmark(build, name, *flags):
+    """Runs bench_NAME; its results by name without the iteration and timing suffixes,
+    e.g. "AtFloodCpu" or "BM_LoadSnapshot/10000"."""
+    executable = build / "bin" / f"bench_{name}"
+    if not executable.exists():
+        raise Failed(f"{executable} is missing (a build with -DXR_BUILD_BENCH=OFF?)")
+    report = json.loads(checked([executable, "--benchmark_format=json", *flags], executable.name))
+    results = {}
+    for result in report["benchmarks"]:
+        if result.get("error_occurred"):
+            raise Failed(f"{executable.name} {result['name']}: {result['error_message']}")
+        key = "/".join(p for p in result["name"].split("/") if ":" not in p and not p.endswith("_time"))
+        result["real_ms"] = result["real_time"] * MS_PER_UNIT[result["time_unit"]]
+        results[key] = result
+    return results
+
+
+def median_seconds(command, runs, warmup):
+    """Median wall time of the whole process over `runs` runs, from hyperfine."""
+    with tempfile.TemporaryDirectory() as scratch:
+        times = Path(scratch) / "times.json"
+        checked(["hyperfine", "--shell=none", "--style", "none", "--warmup", warmup, "--runs", runs,
+                 "--export-json", times, shlex.join(str(part) for part in command)], "hyperfine")
+        return json.loads(times.read_text())["results"][0]["median"]
+
+
+def peak_resident_kb(xrreport):
+    """Peak resident set of xrreport on every example, from GNU time. The reports run side
+    by side: most of their time is a scripted modem's pauses, and memory does not depend on it.
+    The peak counts the xrreport process only (the tools it launches are children)."""
+    with tempfile.TemporaryDirectory() as scratch:
+        runs = []
+        for machine in sorted(path for path in EXAMPLES.iterdir() if path.is_dir()):
+            out = Path(scratch) / machine.name
+            process = subprocess.Popen(
+                ["/usr/bin/time", "-f", "%M", "-o", str(out), str(xrreport), "--format", "json",
+                 "--machine", str(machine)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            runs.append((machine.name, out, process))
+        failed = [name for name, _, process in runs if process.wait() != 0]
+        if failed:
+            raise Failed(f"xrreport failed on examples/{', examples/'.join(failed)}")
+        return {name: int(out.read_text().split()[-1]) for name, out, _ in runs}
+
+
+def main():
+    build = Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
+    xrreport = build / "bin" / "xrreport"
+    started = time.monotonic()
+    print(f"load average {os.getloadavg()[0]:.2f} on {os.cpu_count()} cores; build {build}")
+    table = Table()
+    floor_ratio = None
+
+    def report(machine, runs=100, warmup=10):
+        return median_seconds([xrreport, "--format", "json", "--machine", EXAMPLES / machine], runs, warmup)
+
+    def empty_report():
+        table.figure("xrreport --format json, empty machine (median)", report("empty", 300, 20) * 1e3, "ms", 20)
+
+    def driver_lookup():
+        result = google_benchmark(build, "registry_driver_lookup")["BM_InternalSerialModemDriverName/100000"]
+        table.figure("serial modem driver name, 100,000-entry plane", result["real_ms"], "ms", 50)
+
+    def snapshot_load():
+        results = google_benchmark(build, "registry_snapshot_load")
+        small, large = results["BM_LoadSnapshot/10000"], results["BM_LoadSnapshot/100000"]
+        table.figure("registry snapshot load, 100,000 entries", large["real_ms"], "ms", 1000)
+        per_entry = small["retained_B_per_entry"]
+        table.figure("registry bytes per entry, 10,000 entries", per_entry, "B", digits=0)
+        # Linear: the cost of an entry does not grow with the registry (10 % for noise).
+        table.figure("registry bytes per entry, 100,000 entries", large["retained_B_per_entry"], "B",
+                     per_entry * 1.1, digits=0)
+
+    def at_command():
+        results = google_benchmark(build, "at_command")
+        latency = results["AtReplyLatency"]
+        table.figure("AT reply: last byte to send() return, median", latency["median_us"], "us", 50)
+        table.figure("AT reply: last byte to send() return, p99", latency["p99_us"], "us", 1000)
+        table.figure("AT command CPU while waiting 5 s on silence", results["AtSilentWaitCpu"]["cpu_ms"], "ms", 10,
+                     digits=2)
+        table.figure("AT command CPU, 10 MB flood", results["AtFloodCpu"]["cpu_ms"], "ms", 1000)
+
+    def tool_runs():
+        process = google_benchmark(build, "process_run")["BM_ProcessRunTrivialTool"]
+        table.figure("trivial tool run, Process::run (median)", process["median_ms"], "ms", 3, digits=2)
+        runner = google_benchmark(build, "tasks_sync_run")["BM_SynchronousTaskRunnerTrivialTool"]
+        table.figure("trivial tool run, synchronous runner (median)", runner["median_ms"], "ms", 3, digits=2)
+
+    def whole_reports():
+        nonlocal floor_ratio
+        serial = report("serial-pellan", 10, 1)
+        floor_ratio = serial / SERIAL_FLOOR_S
+        table.figure("xrreport, serial modem at once (median)", serial * 1e3, "ms", 1030)
+        table.figure("xrreport, Torvin with preferences (median)", report("torvin-prefs") * 1e3, "ms", 30)
+        table.figure("xrreport, no modem (median)", report("no-modem") * 1e3, "ms", 30)
+
+    def peak_memory():
+        peaks = peak_resident_kb(xrreport)
+        largest = max(peaks, key=peaks.get)
+        table.figure(f"peak RSS of {len(peaks)} examples (largest: {largest})", peaks[largest] / 1024, "MB", 15)
+
+    def country_list():
+        results = google_benchmark(build, "country_lookup", "--benchmark_min_time=0.1")
+        table.figure("country list load", results["BM_LoadCountryList"]["real_ms"] * 1e3, "us")
+        # 0x3F is in no entry: the lookup walks the whole list.
+        table.figure("country name lookup, whole list walked", results["BM_CountryNames/63"]["real_ms"] * 1e3, "us",
+                     digits=2)
+
+    table.group("xrreport, empty machine", empty_report)
+    table.group("serial modem driver name", driver_lookup)
+    table.group("registry snapshot load", snapshot_load)
+    table.group("AT command", at_command)
+    table.group("trivial tool run", tool_runs)
+    table.group("xrreport, example machines", whole_reports)
+    table.group("peak RSS of the examples", peak_memory)
+    table.group("country list", country_list)
+
+    print()
+    if floor_ratio is not None:
+        print(f"serial-modem report / 1 s floor: {floor_ratio:.3f}")
+    verdict = f"{table.missed} missed or failed" if table.missed else "all targets met"
+    print(f"{verdict}; took {time.monotonic() - started:.0f} s")
+    return 1 if table.missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
