@@ -138,13 +138,12 @@ class ProbeRun {
 
   void countryCodeStep() {
     if (p_._isTorvinFamily) {
-      uint8_t code = 0;
-      if (GetTorvinCountryCodeFromPrefs(&code)) {
-        p_.setObject(formatHex(code), "xrmodem_countrycode");
+      if (auto code = torvinPrefsCountry()) {
+        p_.setObject(formatHex(*code), "xrmodem_countrycode");
         return;
       }
     } else if (p_._isI2SFamily) {
-      p_.setObject(formatHex(p_.readModemCountryCodeFromGlobalPreferencesFile()), "xrmodem_countrycode");
+      p_.setObject(formatHex(globalPrefsCountry()), "xrmodem_countrycode");
       return;
     }
     if (!p_.openInternalModemPort()) return;
@@ -158,23 +157,41 @@ class ProbeRun {
   void countryNameStep() {
     uint8_t code = 0;
     if (p_._isTorvinFamily) {
-      if (!GetTorvinCountryCodeFromPrefs(&code)) {
+      auto prefs = torvinPrefsCountry();
+      if (!prefs) {
         // The modem names its country itself; its answer is shown as it is.
         if (!p_.openInternalModemPort()) return;
         p_.setObject(p_.sendAnUnknownResponseATCommand("ATI9\r"), "Country Name");
         return;
       }
+      code = *prefs;
     } else if (p_._isI2SFamily) {
-      code = p_.readModemCountryCodeFromGlobalPreferencesFile();
+      code = globalPrefsCountry();
     } else {
       code = static_cast<uint8_t>(decimalIntegerValue(recordText("xrmodem_countrycode").value_or("")));
     }
     p_.setObject(p_.countryNamesForCountryCode(code), "Country Name");
   }
 
+  // The preference files are read once per run, so that a file rewritten during the report
+  // cannot pair the code of one version with the name of another.
+  std::optional<uint8_t> torvinPrefsCountry() {
+    if (!torvinPrefs_) {
+      uint8_t code = 0;
+      torvinPrefs_.emplace(GetTorvinCountryCodeFromPrefs(&code) ? std::optional(code) : std::nullopt);
+    }
+    return *torvinPrefs_;
+  }
+  uint8_t globalPrefsCountry() {
+    if (!globalPrefs_) globalPrefs_ = p_.readModemCountryCodeFromGlobalPreferencesFile();
+    return *globalPrefs_;
+  }
+
   XRModemPlugin& p_;
   const DriverBundle* bundle_ = &kSCCSerialBundle;
   std::optional<std::string> bundleVersion_;
+  std::optional<std::optional<uint8_t>> torvinPrefs_;  // outer: read yet; inner: readable
+  std::optional<uint8_t> globalPrefs_;
 };
 
 }  // namespace
