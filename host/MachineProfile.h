@@ -28,6 +28,8 @@ class MachineProfile {
   const std::string& directory() const { return directory_; }
   // directory/name
   std::string file(const std::string& name) const;
+  // The scripted internal modem; nullptr when the profile has none.
+  ScriptedModem* modem() const { return modem_.get(); }
 
  private:
   struct Key {};  // only open() makes profiles

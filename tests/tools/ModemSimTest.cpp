@@ -21,6 +21,7 @@ const char* kScript = R"({
   "Responses": {"ATI4": "Tarvo", "ATI1": ["a", "b"], "ATI3": []},
   "RawResponses": {"ATI9": {"$data": "0d0a6f6b00"}, "ATI4": {"$data": "41"}},
   "Silent": ["ATI5", "AT"],
+  "HangUpAfter": ["ATI1"],
   "ChunkSize": 3, "ChunkDelayMs": 2, "ReplyDelayMs": 4
 })";
 
@@ -32,6 +33,7 @@ TEST(ModemScript, ReadsEveryKey) {
   EXPECT_EQ(script->chunkSize, 3u);
   EXPECT_EQ(script->chunkDelayMs, 2);
   EXPECT_EQ(script->replyDelayMs, 4);
+  EXPECT_EQ(script->hangUpAfter, std::set<std::string>{"ATI1"});
 
   struct Case {
     std::string command;
@@ -67,6 +69,7 @@ TEST(ModemScript, RefusesWhatItCannotServe) {
       {R"({"RawResponses": {"ATI4": 5}})", "RawResponses.ATI4"},
       {R"({"Silent": "AT"})", "Silent"},
       {R"({"Silent": [1]})", "Silent"},
+      {R"({"HangUpAfter": "ATI1"})", "HangUpAfter"},
       {R"({"ChunkSize": -1})", "ChunkSize"},
       {R"({"ChunkDelayMs": "x"})", "ChunkDelayMs"},
       {R"({"ReplyDelayMs": 1.5})", "ReplyDelayMs"},

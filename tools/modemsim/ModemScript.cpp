@@ -50,6 +50,17 @@ bool readRawResponses(const Dictionary& responses, ModemScript* script, std::str
   return true;
 }
 
+bool readCommands(const Value& value, const std::string& key, std::set<std::string>* out, std::string* error) {
+  const ArrayRef commands = value.array();
+  if (!commands) return failWith(error, key + " must be an array of commands");
+  for (const Value& command : *commands) {
+    const std::string* text = command.string();
+    if (!text) return failWith(error, key + " must be an array of commands");
+    out->insert(*text);
+  }
+  return true;
+}
+
 bool readEntry(const std::string& key, const Value& value, ModemScript* script, std::string* error) {
   if (key == "Echo") {
     const auto on = value.boolean();
@@ -61,13 +72,9 @@ bool readEntry(const std::string& key, const Value& value, ModemScript* script, 
     return key == "Responses" ? readResponses(*responses, script, error)
                               : readRawResponses(*responses, script, error);
   } else if (key == "Silent") {
-    const ArrayRef commands = value.array();
-    if (!commands) return failWith(error, "Silent must be an array of commands");
-    for (const Value& command : *commands) {
-      const std::string* text = command.string();
-      if (!text) return failWith(error, "Silent must be an array of commands");
-      script->silent.insert(*text);
-    }
+    return readCommands(value, key, &script->silent, error);
+  } else if (key == "HangUpAfter") {
+    return readCommands(value, key, &script->hangUpAfter, error);
   } else if (key == "ChunkSize") {
     const auto n = value.integer();
     if (!n || *n < 0) return failWith(error, "ChunkSize must be a number of bytes");

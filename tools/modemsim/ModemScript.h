@@ -19,8 +19,8 @@ struct ModemScript {
   size_t chunkSize = 0;  // bytes per write; 0: whole replies
   int chunkDelayMs = 0;
   int replyDelayMs = 0;
-  // Not in modem.json: commands after whose reply the modem goes away (its master side
-  // closes), for tests of a line that drops mid-reply.
+  // Commands after whose reply, if any, the modem goes away (its master side closes). Silent
+  // or with a partial raw reply, the line drops before the answer is complete.
   std::set<std::string> hangUpAfter;
 
   // The bytes a command gets after its echo; nullopt for a silent one.

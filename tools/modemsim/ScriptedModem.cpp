@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace xr {
 
@@ -34,6 +35,11 @@ void ScriptedModem::stop() {
 std::vector<std::string> ScriptedModem::receivedCommands() const {
   std::lock_guard lock(_mutex);
   return _received;
+}
+
+std::vector<std::string> ScriptedModem::takeReceivedCommands() {
+  std::lock_guard lock(_mutex);
+  return std::exchange(_received, {});
 }
 
 void ScriptedModem::serve() {

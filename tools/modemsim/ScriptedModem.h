@@ -34,6 +34,8 @@ class ScriptedModem {
   void stop();
   // Commands received so far, without their CR.
   std::vector<std::string> receivedCommands() const;
+  // The same, forgotten here: for a modem that serves many reports.
+  std::vector<std::string> takeReceivedCommands();
 
  private:
   void serve();
