@@ -14,6 +14,7 @@
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
 #include "serial/SerialPortList.h"
+#include "support/ModemPrefsRecord.h"
 #include "support/TempDirectory.h"
 
 namespace xr::test {
@@ -86,13 +87,7 @@ class TestMachine {
 
   // /var/db/modem.prefs holding code; a broken one fails its checksum.
   void writeModemPrefs(uint8_t code, bool valid = true) {
-    std::string record(25, '\x11');
-    record[0] = static_cast<char>(code);
-    uint32_t sum = 0;
-    for (char c : record) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
-    if (!valid) ++sum;
-    for (int i = 0; i < 4; ++i) record += static_cast<char>((sum >> (8 * i)) & 0xFF);
-    dir_.write("root/var/db/modem.prefs", record);
+    dir_.write("root/var/db/modem.prefs", modemPrefsRecord(code, valid));
   }
   // The country last chosen in the modem settings tool, as an ISO code.
   void writeGlobalCountry(const std::string& iso) {

@@ -1,0 +1,235 @@
+// Whole reports on machines that misbehave while the report runs: a modem that goes away, a
+// tool that takes its time, a preferences file rewritten under the report, a modem device
+// that cannot be opened. Each report still comes out, says what it could learn, and gives
+// back everything it took.
+//
+// One machine per process, as in xrreport: the plug-in's list of serial ports is made once per
+// process and never refilled, and the loaded plug-in stays for the life of the process. ctest
+// runs each case in a process of its own; a run of the whole binary at once skips the cases
+// after the first.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/Holdings.h"
+#include "host/MachineProfile.h"
+#include "host/PluginBundle.h"
+#include "platform/Json.h"
+#include "platform/Posix.h"
+#include "platform/RegistryStore.h"
+#include "support/ModemPrefsRecord.h"
+#include "support/TempDirectory.h"
+#include "tools/modemsim/ScriptedModem.h"
+
+namespace xr {
+namespace {
+namespace fs = std::filesystem;
+using Commands = std::vector<std::string>;
+
+const std::string kExamples = XR_SOURCE_DIR "/examples";
+
+// The whole report made in this process: the machine installed, the built plug-in bundle
+// loaded through its factory.
+class InProcessReport {
+ public:
+  explicit InProcessReport(const std::string& machine) {
+    profile_ = MachineProfile::open(machine, &error_);
+    if (profile_) plugin_ = PluginBundle::load(XR_BINARY_DIR "/bin/XRModem.xrplugin", &error_);
+  }
+  bool ok() const { return profile_ && plugin_; }
+  const std::string& error() const { return error_; }
+  const MachineProfile& profile() const { return *profile_; }
+
+  // One report; its modem item, null when it has none.
+  Value modemItem() {
+    const DictionaryRef report = plugin_->principalReporter().updateDictionary(makeDictionary());
+    if (const ArrayRef items = report ? report->get("_items").array() : nullptr)
+      for (const Value& item : *items)
+        if (const DictionaryRef d = item.dictionary(); d && d->get("_name").stringValue() == "xrmodem_information")
+          return item;
+    return Value();
+  }
+
+ private:
+  std::string error_;
+  std::unique_ptr<MachineProfile> profile_;
+  std::unique_ptr<PluginBundle> plugin_;  // after the profile: the plug-in goes first
+};
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int machines = 0;
+    if (machines++ > 0) GTEST_SKIP() << "one machine per process: run this case on its own (ctest does)";
+  }
+
+  // A copy of the example machine to change before the report.
+  std::string copyOf(const std::string& example) {
+    const std::string machine = dir_.file(example);
+    fs::copy(kExamples + "/" + example, machine, fs::copy_options::recursive);
+    return machine;
+  }
+  static void write(const std::string& path, const std::string& contents, fs::perms perms = fs::perms::none) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    if (perms != fs::perms::none) fs::permissions(path, perms);
+  }
+  static std::string itemText(const Value& item, const std::string& key) {
+    const DictionaryRef d = item.dictionary();
+    return d ? d->get(key).stringValue().value_or("<absent>") : "<no item>";
+  }
+  static std::string expectedText(const std::string& example, const std::string& key) {
+    return itemText(readJsonFile(kExamples + "/" + example + "/expected.json").value, key);
+  }
+
+  // Opens the machine, makes one report, checks that the report and then the machine gave
+  // everything back (a modem that hangs up takes its own line and thread with it).
+  Value report(const std::string& machine, Commands* commands = nullptr) {
+    const test::Holdings process = test::Holdings::now(nullptr);
+    Value item;
+    {
+      InProcessReport report(machine);
+      EXPECT_TRUE(report.ok()) << report.error();
+      if (!report.ok()) return Value();
+      item = report.modemItem();
+      if (commands && report.profile().modem()) *commands = report.profile().modem()->receivedCommands();
+    }
+    EXPECT_TRUE(test::sameHoldings(process, nullptr));
+    return item;
+  }
+
+  test::TempDirectory dir_;
+};
+
+// The line drops once a reply is complete, as the next command arrives, or halfway through a
+// reply: that command gets no answer; what came before stays in the report.
+struct HangUp {
+  const char* name;
+  const char* script;
+  Commands sent;
+  friend void PrintTo(const HangUp& h, std::ostream* os) { *os << h.name; }
+};
+
+class ModemGoesAwayTest : public FaultTest, public ::testing::WithParamInterface<HangUp> {};
+
+TEST_P(ModemGoesAwayTest, AnswersBeforeTheDropStay) {
+  const std::string machine = copyOf("serial-pellan");
+  write(machine + "/modem.json", GetParam().script);
+  Commands sent;
+  const Value item = report(machine, &sent);
+  EXPECT_EQ(sent, GetParam().sent);
+  EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
+  EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("serial-pellan", "xrmodem_fwvers"));
+  EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+  // Without the modem's answer there is no country code, not the 181 it never finished.
+  EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ModemGoesAwayTest,
+    ::testing::Values(
+        HangUp{"BetweenCommands", R"js({"Responses": {"ATI4": "Tarvo Internal Modem", "ATI12": "S1",
+                 "ATI1": "TARVO VERSION 0005 (PELLAN/UCJ)", "ATI5": "181"},
+                 "Silent": ["ATI5"], "HangUpAfter": ["ATI5"]})js",
+               {"ATI4", "ATI12", "ATI1", "ATI5"}},
+        HangUp{"MidReply", R"js({"Responses": {"ATI4": "Tarvo Internal Modem", "ATI12": "S1",
+                 "ATI1": "TARVO VERSION 0005 (PELLAN/UCJ)"},
+                 "RawResponses": {"ATI5": "\r\n18"}, "HangUpAfter": ["ATI5"]})js",
+               {"ATI4", "ATI12", "ATI1", "ATI5"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The driver-listing tool sits silent for a while before it answers: the report waits for it
+// and shows the loaded version it then prints.
+TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
+  const std::string machine = copyOf("torvin-prefs");
+  const std::string tool = machine + "/root/usr/sbin/drvxstat";
+  std::ifstream in(tool);
+  std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  script.insert(script.find('\n') + 1, "sleep 1\n");
+  write(tool, script, fs::perms::owner_all);
+  EXPECT_EQ(itemText(report(machine), "xrmodem_driverinfo"), expectedText("torvin-prefs", "xrmodem_driverinfo"));
+}
+
+// Each open of the preferences file is made to replace it, as another program saving new
+// settings would, right after the report has opened it.
+std::string gPrefsReplacement;
+std::string gPrefsPath;
+int (*gRealOpen)(const char*, int, mode_t);
+int openThenReplacePrefs(const char* path, int flags, mode_t mode) {
+  const int fd = gRealOpen(path, flags, mode);
+  if (fd >= 0 && path == gPrefsPath) {
+    const std::string next = gPrefsPath + ".new";
+    std::ofstream(next, std::ios::binary) << gPrefsReplacement;
+    fs::rename(next, gPrefsPath);
+  }
+  return fd;
+}
+
+// Code and name come from one reading of the record, never from two versions of it.
+TEST_F(FaultTest, PreferencesRewrittenDuringTheReport) {
+  const std::string machine = copyOf("torvin-prefs");
+  gPrefsPath = machine + "/root/var/db/modem.prefs";
+  gPrefsReplacement = test::modemPrefsRecord(0x3D);
+  Value item;
+  {
+    ScopedPosixCalls restore;
+    gRealOpen = posixCalls().open;
+    posixCalls().open = openThenReplacePrefs;
+    item = report(machine);
+  }
+  EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
+}
+
+// The modem's device refuses to open (no permission, held by another program) or is not
+// there: the modem is not spoken to, the rest of the report is made.
+std::string gRefusedPath;
+int gRefusal = 0;
+int refuseModemDevice(const char* path, int flags, mode_t mode) {
+  if (path == gRefusedPath) {
+    errno = gRefusal;
+    return -1;
+  }
+  return gRealOpen(path, flags, mode);
+}
+
+class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
+  const std::string machine = copyOf("serial-pellan");
+  InProcessReport report(machine);
+  ASSERT_TRUE(report.ok()) << report.error();
+  ScriptedModem* modem = report.profile().modem();
+  ASSERT_TRUE(modem);
+  ScopedPosixCalls restore;
+  if (GetParam() == ENOENT) {
+    auto registry = RegistryStore::current();
+    registry->setProperty(registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")),
+                          "HwCalloutDevice", dir_.file("no-such-device"));
+  } else {
+    // This process may run as root, for whom neither a mode nor an exclusive line refuses
+    // an open; the refusal is made at the system-call seam instead.
+    gRefusedPath = modem->devicePath();
+    gRefusal = GetParam();
+    gRealOpen = posixCalls().open;
+    posixCalls().open = refuseModemDevice;
+  }
+  const test::Holdings before = test::Holdings::now(modem);
+  const Value item = report.modemItem();
+  EXPECT_TRUE(test::sameHoldings(before, modem));
+  EXPECT_EQ(modem->receivedCommands(), Commands{});
+  // What only the modem could say is left empty or out.
+  EXPECT_EQ(itemText(item, "xrmodem_model"), "");
+  EXPECT_EQ(itemText(item, "xrmodem_fwvers"), "<absent>");
+  EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), "");
+  EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DeviceFaultTest, ::testing::Values(EACCES, EBUSY, ENOENT), [](const auto& info) {
+  return info.param == EACCES ? std::string("Permission") : info.param == EBUSY ? std::string("Busy") : "Missing";
+});
+
+}  // namespace
+}  // namespace xr
