@@ -173,13 +173,10 @@ TEST_F(FaultTest, PreferencesRewrittenDuringTheReport) {
   const std::string machine = copyOf("torvin-prefs");
   gPrefsPath = machine + "/root/var/db/modem.prefs";
   gPrefsReplacement = test::modemPrefsRecord(0x3D);
-  Value item;
-  {
-    ScopedPosixCalls restore;
-    gRealOpen = posixCalls().open;
-    posixCalls().open = openThenReplacePrefs;
-    item = report(machine);
-  }
+  ScopedPosixCalls restore;  // set and restored while no other thread runs
+  gRealOpen = posixCalls().open;
+  posixCalls().open = openThenReplacePrefs;
+  const Value item = report(machine);
   EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
 }
 
@@ -198,23 +195,23 @@ int refuseModemDevice(const char* path, int flags, mode_t mode) {
 class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
-  const std::string machine = copyOf("serial-pellan");
-  InProcessReport report(machine);
+  // This process may run as root, for whom neither a mode nor an exclusive line refuses an
+  // open; the refusal is made at the system-call seam instead. The seam changes only while no
+  // other thread runs: before the scripted modem starts, after it has stopped.
+  ScopedPosixCalls restore;
+  gRealOpen = posixCalls().open;
+  posixCalls().open = refuseModemDevice;
+  InProcessReport report(copyOf("serial-pellan"));
   ASSERT_TRUE(report.ok()) << report.error();
   ScriptedModem* modem = report.profile().modem();
   ASSERT_TRUE(modem);
-  ScopedPosixCalls restore;
   if (GetParam() == ENOENT) {
     auto registry = RegistryStore::current();
     registry->setProperty(registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")),
                           "HwCalloutDevice", dir_.file("no-such-device"));
   } else {
-    // This process may run as root, for whom neither a mode nor an exclusive line refuses
-    // an open; the refusal is made at the system-call seam instead.
     gRefusedPath = modem->devicePath();
     gRefusal = GetParam();
-    gRealOpen = posixCalls().open;
-    posixCalls().open = refuseModemDevice;
   }
   const test::Holdings before = test::Holdings::now(modem);
   const Value item = report.modemItem();
