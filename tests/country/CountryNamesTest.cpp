@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <set>
 
+#include "country/ISOCountryCodes.h"
 #include "platform/Bundle.h"
+#include "platform/Json.h"
 #include "reporter/XRModemPlugin.h"
-#include "tests/country/CountryTestSupport.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -19,51 +23,49 @@ struct Modem {
   Value firmware;
 };
 
-void describe(XRModemPlugin& plugin, const Modem& modem) {
-  plugin._isTorvinFamily = modem.torvin;
-  plugin._isI2SFamily = modem.i2s;
-  plugin.setObject(modem.device, "Device");
-  plugin.setObject(modem.firmware, "xrmodem_fwvers");
+std::shared_ptr<XRModemPlugin> pluginFor(const Modem& modem, const std::string& bundle) {
+  auto plugin = XRModemPlugin::create(std::make_shared<Bundle>(bundle));
+  plugin->_isTorvinFamily = modem.torvin;
+  plugin->_isI2SFamily = modem.i2s;
+  plugin->setObject(modem.device, "Device");
+  plugin->setObject(modem.firmware, "xrmodem_fwvers");
+  return plugin;
 }
 
-struct ListCase {
-  const char* name;
-  Modem modem;
-  Names list;
-};
-void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
-class CountryCodeListTest : public testing::TestWithParam<ListCase> {};
-TEST_P(CountryCodeListTest, ChoosesTheModemsNumbering) {
-  XRModemPlugin plugin(nullptr);
-  describe(plugin, GetParam().modem);
-  EXPECT_EQ(plugin.modemCountryCodeListForCurrentModem(), GetParam().list);
+TEST(CountryCodeListTest, ChoosesTheModemsNumbering) {
+  struct Case {
+    Modem modem;
+    Names list;
+  } cases[] = {
+      {{true, false, "Quell", "TARVO VERSION 0004"}, "Torvin"},
+      {{false, true, {}, {}}, "Torvin"},
+      {{false, false, "Pellan", "TARVO VERSION 0004"}, "OldPellan"},
+      {{false, false, "Pellan", "TARVO VERSION 0005"}, "NewQuellOrPellan"},
+      {{false, false, "MiniPellan-DCP", "TARVO VERSION 0005"}, "NewQuellOrPellan"},
+      {{false, false, "Quell", "TARVO VERSION 0006"}, "OldQuell"},
+      {{false, false, "Quell", "TARVO VERSION 0007"}, "NewQuellOrPellan"},
+      {{false, false, "Quell", "TARVO VERSION 00061"}, "OldQuell"},  // four digits only
+      {{false, false, "Quell", "TARVO VERSION   8 "}, "NewQuellOrPellan"},
+      {{false, false, "Zarko", "TARVO VERSION 0009"}, "OldQuell"},
+      {{false, false, 5, "TARVO VERSION 0004"}, "OldQuell"},  // device not text
+      {{false, false, "Pellan", "TARVO VERSION 0000"}, std::nullopt},
+      {{false, false, "Quell", "TARVO VERSION -007"}, std::nullopt},
+      {{false, false, "Quell", "VERSION 0007 TARVO"}, std::nullopt},
+      // The digits are read at a fixed place from the start, not after the marker.
+      {{false, false, "Quell", "Rev TARVO VERSION 0007"}, std::nullopt},
+      {{false, false, "Quell", "TARVO VERSION 7"}, std::nullopt},
+      {{false, false, "Quell", 7}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toJson(c.modem.device, -1) + " " + toJson(c.modem.firmware, -1));
+    EXPECT_EQ(pluginFor(c.modem, "/nonexistent")->modemCountryCodeListForCurrentModem(), c.list);
+  }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Modems, CountryCodeListTest,
-    testing::Values(
-        ListCase{"TorvinFamily", {true, false, "Quell", "TARVO VERSION 0004"}, "Torvin"},
-        ListCase{"I2SOnly", {false, true, {}, {}}, "Torvin"},
-        ListCase{"Pellan4", {false, false, "Pellan", "TARVO VERSION 0004"}, "OldPellan"},
-        ListCase{"Pellan5", {false, false, "Pellan", "TARVO VERSION 0005"}, "NewQuellOrPellan"},
-        ListCase{"MiniPellanDCP5", {false, false, "MiniPellan-DCP", "TARVO VERSION 0005"}, "NewQuellOrPellan"},
-        ListCase{"Quell6", {false, false, "Quell", "TARVO VERSION 0006"}, "OldQuell"},
-        ListCase{"Quell7", {false, false, "Quell", "TARVO VERSION 0007"}, "NewQuellOrPellan"},
-        ListCase{"QuellOnlyFourDigitsCount", {false, false, "Quell", "TARVO VERSION 00061"}, "OldQuell"},
-        ListCase{"QuellBlanksBeforeDigits", {false, false, "Quell", "TARVO VERSION   8 "}, "NewQuellOrPellan"},
-        ListCase{"OtherDevice", {false, false, "Zarko", "TARVO VERSION 0009"}, "OldQuell"},
-        ListCase{"NoDevice", {false, false, {}, "TARVO VERSION 0009"}, "OldQuell"},
-        ListCase{"DeviceNotText", {false, false, 5, "TARVO VERSION 0004"}, "OldQuell"},
-        ListCase{"VersionZero", {false, false, "Pellan", "TARVO VERSION 0000"}, std::nullopt},
-        ListCase{"VersionNegative", {false, false, "Quell", "TARVO VERSION -007"}, std::nullopt},
-        ListCase{"NoMarker", {false, false, "Quell", "VERSION 0007 TARVO"}, std::nullopt},
-        // The digits are read at a fixed place from the start, not after the marker.
-        ListCase{"MarkerLater", {false, false, "Quell", "Rev TARVO VERSION 0007"}, std::nullopt},
-        ListCase{"TooShort", {false, false, "Quell", "TARVO VERSION 7"}, std::nullopt},
-        ListCase{"FirmwareNotText", {false, false, "Quell", 7}, std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
 
-// A country list with every shape of entry the lookup must cope with. Order matters: the
-// entries that must never match sit before the ones that must.
+const Modem kTorvin{true, false, {}, {}};
+
+// Every shape of entry the lookup must cope with. Order matters: the entries that must never
+// match sit before the ones that must.
 const char* kTestCountries = R"({"Countries": [
   "not a dictionary",
   {"Name": "Alpha", "Torvin": {"CountryCode": 46, "SameAs": ["Beta", "Gamma"]},
@@ -76,73 +78,87 @@ const char* kTestCountries = R"({"Countries": [
   {"Name": "Theta", "Torvin": {"CountryCode": -1}},
   {"Name": "Iota", "Torvin": {"CountryCode": 511}},
   {"Name": "Rho", "Torvin": {"CountryCode": "-1"}},
-  {"Name": "Pi", "Torvin": {}},
   {"Name": "Kappa", "Torvin": {"CountryCode": 255, "SameAs": ["Lambda", 7, "Mu"]}},
   {"Name": "Nu", "Torvin": "not a dictionary", "OldPellan": {"CountryCode": 3}},
   {"Name": "Xi", "Torvin": {"CountryCode": 3}, "NewQuellOrPellan": {"CountryCode": "3"}},
   {"Name": "Omicron", "Torvin": {"CountryCode": 12.0, "SameAs": []}}
 ]})";
 
-struct NameCase {
-  const char* name;
-  Modem modem;
-  uint8_t code;
-  Names names;
-};
-void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
-const Modem kTorvin{true, false, {}, {}};
-const Modem kOldQuell{false, false, "Quell", "TARVO VERSION 0006"};
-const Modem kOldPellan{false, false, "Pellan", "TARVO VERSION 0004"};
-const Modem kNewQuell{false, false, "Quell", "TARVO VERSION 0007"};
-const Modem kUndecided{false, false, "Quell", "no version"};
-
-class CountryNamesTest : public testing::TestWithParam<NameCase> {};
-TEST_P(CountryNamesTest, NamesTheFirstMatchingEntry) {
-  TemporaryRoot dir;
-  dir.write("/ModemCountryCode.dict", kTestCountries);
-  XRModemPlugin plugin(std::make_shared<Bundle>(dir.path()));
-  describe(plugin, GetParam().modem);
-  EXPECT_EQ(plugin.countryNamesForCountryCode(GetParam().code), GetParam().names);
+TEST(CountryNamesTest, NamesTheFirstMatchingEntry) {
+  test::TempDirectory dir;
+  dir.write("ModemCountryCode.dict", kTestCountries);
+  const Modem oldQuell{false, false, "Quell", "TARVO VERSION 0006"};
+  struct Case {
+    Modem modem;
+    uint8_t code;
+    Names names;
+  } cases[] = {
+      {kTorvin, 46, "Alpha, Beta, Gamma"},
+      {kTorvin, 0, "Hex"},  // "0x10" read as decimal text is 0
+      {kTorvin, 16, {}},
+      {kTorvin, 17, "Zeta"},  // nameless entries skipped, "SameAs" not an array ignored
+      {kTorvin, 255, "Kappa, Lambda, Mu"},  // -1 and 511 never match
+      {kTorvin, 3, "Xi"},
+      {kTorvin, 12, "Omicron"},
+      {kTorvin, 47, {}},
+      {oldQuell, 15, "Alpha"},
+      {oldQuell, 46, {}},
+      {{false, false, "Pellan", "TARVO VERSION 0004"}, 3, "Nu"},
+      {{false, false, "Quell", "no version"}, 46, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toJson(c.modem.firmware, -1) + " code " + std::to_string(c.code));
+    EXPECT_EQ(pluginFor(c.modem, dir.path())->countryNamesForCountryCode(c.code), c.names);
+  }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Codes, CountryNamesTest,
-    testing::Values(NameCase{"FirstWithItsSameAs", kTorvin, 46, "Alpha, Beta, Gamma"},
-                    NameCase{"HexTextIsZero", kTorvin, 0, "Hex"}, NameCase{"HexTextNotItsValue", kTorvin, 16, {}},
-                    NameCase{"NamelessSkipped", kTorvin, 17, "Zeta"},
-                    NameCase{"NegativeAndAbove255NeverMatch", kTorvin, 255, "Kappa, Lambda, Mu"},
-                    NameCase{"ListValueNotDictionary", kTorvin, 3, "Xi"},
-                    NameCase{"RealNumber", kTorvin, 12, "Omicron"},
-                    NameCase{"NoEntry", kTorvin, 47, {}},
-                    NameCase{"DecimalText", kOldQuell, 15, "Alpha"},
-                    NameCase{"OtherListsIgnored", kOldQuell, 46, {}},
-                    NameCase{"OldPellan", kOldPellan, 3, "Nu"},
-                    NameCase{"NewQuellOrPellan", kNewQuell, 3, "Xi"},
-                    NameCase{"UndecidedList", kUndecided, 46, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Resources that cannot serve as a country list: the plug-in keeps no array, finds nothing.
-struct ResourceCase {
-  const char* name;
-  const char* text;  // nullptr: no resource
-};
-void PrintTo(const ResourceCase& c, std::ostream* os) { *os << c.name; }
-class BadCountryResourceTest : public testing::TestWithParam<ResourceCase> {};
-TEST_P(BadCountryResourceTest, FindsNothing) {
-  TemporaryRoot dir;
-  if (GetParam().text) dir.write("/ModemCountryCode.dict", GetParam().text);
-  XRModemPlugin plugin(std::make_shared<Bundle>(dir.path()));
-  describe(plugin, kTorvin);
-  EXPECT_EQ(plugin.countryCodeArray(), nullptr);
-  EXPECT_EQ(plugin.countryNamesForCountryCode(0xB5), std::nullopt);
+TEST(CountryNamesTest, BadResourceFindsNothing) {
+  const char* resources[] = {
+      nullptr,  // missing
+      R"({"Countries": [{"Name": "United States", )",
+      R"({"Countries": {"Name": "United States"}})",
+      "{\"Countries\": [[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]}",  // deeper than the limit
+  };
+  for (const char* text : resources) {
+    SCOPED_TRACE(text ? text : "(missing)");
+    test::TempDirectory dir;
+    if (text) dir.write("ModemCountryCode.dict", text);
+    auto plugin = pluginFor(kTorvin, dir.path());
+    EXPECT_EQ(plugin->countryCodeArray(), nullptr);
+    EXPECT_EQ(plugin->countryNamesForCountryCode(0xB5), std::nullopt);
+  }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Resources, BadCountryResourceTest,
-    testing::Values(ResourceCase{"Missing", nullptr},
-                    ResourceCase{"Malformed", R"({"Countries": [{"Name": "United States", )"},
-                    ResourceCase{"RootArray", R"([{"Name": "United States", "Torvin": {"CountryCode": 181}}])"},
-                    ResourceCase{"CountriesNotArray", R"({"Countries": {"Name": "United States"}})"},
-                    ResourceCase{"TooDeep", "{\"Countries\": [[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]}"}),
-    [](const auto& info) { return std::string(info.param.name); });
+
+// The list the build generates into the plug-in bundle. An entry the lookup can never reach
+// (its code taken earlier in the same list) or cannot show is a data fault; the old firmware
+// numberings were never published, so nothing ships for them.
+TEST(ShippedCountryListTest, NamesEveryCountryTheSettingsToolStores) {
+  auto plugin = pluginFor(kTorvin, XR_BINARY_DIR "/bin/XRModem.xrplugin");
+  ASSERT_NE(plugin->countryCodeArray(), nullptr);
+  EXPECT_EQ(plugin->countryNamesForCountryCode(0xB5), "United States");
+  EXPECT_EQ(plugin->countryNamesForCountryCode(0x2E), "Czech Republic, Slovakia");
+  for (int i = 0; i < kISOCountryCodeCount; ++i) {
+    auto code = static_cast<uint8_t>(FoundISOCountryCodes(kISOCountryCodeCount, &ISOCountryCodeList[2 * i]));
+    EXPECT_NE(plugin->countryNamesForCountryCode(code), std::nullopt) << std::string(&ISOCountryCodeList[2 * i], 2);
+  }
+  std::map<std::string, std::set<int64_t>> taken;
+  for (const Value& entry : *plugin->countryCodeArray()) {
+    DictionaryRef country = entry.dictionary();
+    ASSERT_NE(country, nullptr);
+    ASSERT_NE(country->get("Name").stringValue().value_or(""), "");
+    for (const auto& [list, value] : *country) {
+      if (list == "Name") continue;
+      DictionaryRef codes = value.dictionary();
+      std::optional<int64_t> code = codes ? codes->get("CountryCode").integer() : std::nullopt;
+      ASSERT_TRUE(code && *code >= 0 && *code <= 255) << list;
+      EXPECT_TRUE(taken[list].insert(*code).second) << list << " " << *code << " twice";
+    }
+  }
+  EXPECT_GE(taken["Torvin"].size(), 190u);
+  EXPECT_GE(taken["NewQuellOrPellan"].size(), 39u);
+  EXPECT_EQ(taken.size(), 2u);
+}
 
 }  // namespace
 }  // namespace xr

@@ -4,8 +4,10 @@
 #include <optional>
 
 #include "country/ModemPreferences.h"
+#include "platform/PlatformRoot.h"
 #include "platform/Posix.h"
-#include "tests/country/CountryTestSupport.h"
+#include "support/Descriptors.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -18,65 +20,41 @@ std::string record(uint8_t first, uint8_t fill) {
 std::string littleEndian(uint32_t v) {
   return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
-const std::string kUS = record(0xB5, 0x00);  // signed sum -75
 
-struct PrefsCase {
-  const char* name;
-  std::optional<std::string> file;  // nullopt: no file at all
-  std::optional<uint8_t> code;      // nullopt: not valid
-};
-void PrintTo(const PrefsCase& c, std::ostream* os) { *os << c.name; }
-
-// Counts descriptors so every path can be shown to give its file back; reads can be made to fail.
-int gOpened = 0, gClosed = 0;
-bool gFailReads = false;
-PosixCalls gReal;
-void countDescriptors() {
-  gReal = posixCalls();
-  gOpened = gClosed = 0;
-  gFailReads = false;
-  posixCalls().open = [](const char* path, int flags, mode_t mode) {
-    int fd = gReal.open(path, flags, mode);
-    gOpened += fd >= 0;
-    return fd;
+// Every path gives its file back, a failed read included.
+TEST(ModemPreferencesTest, ReadsOnlyAValidRecord) {
+  const std::string us = record(0xB5, 0x00);  // signed sum -75
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;  // nullopt: no file at all
+    std::optional<uint8_t> code;      // nullopt: not valid
+  } cases[] = {
+      {"missing", std::nullopt, std::nullopt},
+      {"empty", "", std::nullopt},
+      {"28 bytes", us + littleEndian(0xFFFFFFB5).substr(0, 3), std::nullopt},
+      // 0xB5 counts as -75; an unsigned sum would store 0x000000B5.
+      {"high byte is negative", us + littleEndian(0xFFFFFFB5), 0xB5},
+      {"unsigned sum", us + littleEndian(0xB5), std::nullopt},
+      {"all 0xFF", record(0xFF, 0xFF) + littleEndian(0xFFFFFFE7), 0xFF},
+      {"checksum big-endian", us + "\xFF\xFF\xFF\xB5", std::nullopt},
+      {"trailing bytes ignored", us + littleEndian(0xFFFFFFB5) + "garbage", 0xB5},
   };
-  posixCalls().close = [](int fd) { return ++gClosed, gReal.close(fd); };
-  posixCalls().read = [](int fd, void* buf, size_t n) -> ssize_t {
-    if (!gFailReads) return gReal.read(fd, buf, n);
-    errno = EIO;
-    return -1;
-  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDirectory root;
+    ScopedPlatformRoot scoped(root.path());
+    if (c.file) root.write(kModemPreferencesPath, *c.file);
+    const auto descriptors = test::openDescriptors();
+    uint8_t code = 0x77;  // must survive a failed read
+    EXPECT_EQ(GetTorvinCountryCodeFromPrefs(&code), c.code.has_value());
+    EXPECT_EQ(code, c.code.value_or(0x77));
+    ScopedPosixCalls restore;
+    posixCalls().read = [](int, void*, size_t) -> ssize_t { return errno = EIO, -1; };
+    uint8_t buffer[kModemPreferencesRecordSize];
+    EXPECT_FALSE(ReadPreferences(buffer));
+    EXPECT_EQ(test::openDescriptors(), descriptors);
+  }
 }
-
-class ModemPreferencesTest : public testing::TestWithParam<PrefsCase> {};
-TEST_P(ModemPreferencesTest, ReadsOnlyAValidRecord) {
-  TemporaryRoot root;
-  ScopedPlatformRoot scoped(root.path());
-  if (GetParam().file) root.write(kModemPreferencesPath, *GetParam().file);
-  ScopedPosixCalls restore;
-  countDescriptors();
-
-  uint8_t code = 0x77;  // must survive a failed read
-  EXPECT_EQ(GetTorvinCountryCodeFromPrefs(&code), GetParam().code.has_value());
-  EXPECT_EQ(code, GetParam().code.value_or(0x77));
-  gFailReads = true;
-  uint8_t buffer[kModemPreferencesRecordSize];
-  EXPECT_FALSE(ReadPreferences(buffer));
-  EXPECT_EQ(gOpened, GetParam().file ? 2 : 0);
-  EXPECT_EQ(gClosed, gOpened);
-}
-INSTANTIATE_TEST_SUITE_P(
-    Files, ModemPreferencesTest,
-    testing::Values(PrefsCase{"Missing", std::nullopt, std::nullopt}, PrefsCase{"Empty", "", std::nullopt},
-                    PrefsCase{"ShortByOne", kUS + littleEndian(0xFFFFFFB5).substr(0, 3), std::nullopt},
-                    // 0xB5 counts as -75; an unsigned sum would store 0x000000B5.
-                    PrefsCase{"HighByteIsNegative", kUS + littleEndian(0xFFFFFFB5), 0xB5},
-                    PrefsCase{"UnsignedSum", kUS + littleEndian(0xB5), std::nullopt},
-                    PrefsCase{"AllFF", record(0xFF, 0xFF) + littleEndian(0xFFFFFFE7), 0xFF},
-                    PrefsCase{"ChecksumOneOff", kUS + littleEndian(0xFFFFFFB6), std::nullopt},
-                    PrefsCase{"ChecksumBigEndian", kUS + "\xFF\xFF\xFF\xB5", std::nullopt},
-                    PrefsCase{"TrailingBytesIgnored", kUS + littleEndian(0xFFFFFFB5) + "garbage", 0xB5}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace xr
