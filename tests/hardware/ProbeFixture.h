@@ -13,12 +13,9 @@
 
 namespace xr {
 
-inline std::string snapshotPath(const std::string& name) {
-  return XR_SOURCE_DIR "/tests/hardware/snapshots/" + name;
-}
-
 // A plug-in whose string table gives every interface type a text of its own, probing a
-// registry the test fills; each test ends by checking that the probe gave everything back.
+// registry the test fills. Each registry must have got back everything the probes took by the
+// time the test moves to another one or ends.
 class ProbeTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -26,18 +23,24 @@ class ProbeTest : public ::testing::Test {
     EXPECT_TRUE(test::allGivenBack(*store_));
   }
 
-  // Probes another registry from now on (the earlier one must have been given everything).
-  void useRegistry(std::shared_ptr<RegistryStore> store) {
-    installed_.reset();  // the scopes nest: the old one goes before the new one comes
+  // A fresh record and a fresh registry (the scopes nest: the old one goes first).
+  void useRegistry(std::shared_ptr<RegistryStore> store = RegistryStore::create()) {
+    EXPECT_TRUE(test::allGivenBack(*store_));
+    installed_.reset();
     store_ = std::move(store);
     installed_ = std::make_unique<ScopedRegistry>(store_);
+    plugin_->_modemInfoDictionary = makeDictionary();
   }
   void loadSnapshot(const std::string& name) {
-    auto result = readRegistrySnapshot(snapshotPath(name));
+    auto result = readRegistrySnapshot(XR_SOURCE_DIR "/tests/hardware/snapshots/" + name);
     ASSERT_TRUE(result.ok()) << result.error;
     useRegistry(result.registry);
   }
-
+  // The node HwDeviceTree:zel-io/bus/name with the properties.
+  void addDeviceTreeNode(const char* bus, const char* name, DictionaryRef properties) {
+    auto* zelIO = store_->addEntry(store_->root("HwDeviceTree"), "zel-io", "Node");
+    store_->addEntry(store_->addEntry(zelIO, bus, "Node"), name, "Node", std::move(properties));
+  }
   Dictionary& record() { return *plugin_->modemInfoDictionary(); }
 
   std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
