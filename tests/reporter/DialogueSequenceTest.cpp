@@ -2,6 +2,8 @@
 // sends, in which order, and which it leaves out because the answer is already known.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "reporter/TestMachine.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/TTYPort.h"
@@ -19,44 +21,34 @@ constexpr const char* kSCCSerial = "com.tarvo.driver.TarvoSCCSerial";
 
 class DialogueSequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    descriptors_ = test::openDescriptors();
-    threads_ = test::threadCount();
-  }
   void TearDown() override {
     EXPECT_FALSE(TTYPort::sharedTTYPort()->portOpened()) << "the report closes the modem port";
     EXPECT_EQ(test::openDescriptors(), descriptors_);
     EXPECT_TRUE(test::eventually([&] { return test::threadCount() == threads_; })) << "read thread left running";
   }
 
-  // A machine with an internal serial modem answering from responses, its driver found under
-  // a "vantik" channel; the report made on it, the commands the modem got.
   struct Run {
     Dictionary item;
     Commands commands;
   };
-  std::unique_ptr<ScriptedModem> start(ModemScript script) {
+  // The report on a machine whose internal serial modem answers from script, its driver found
+  // under a "vantik" channel; build adds the rest, given the modem's device.
+  Run report(ModemScript script, const std::function<void(test::TestMachine&, const std::string&)>& build = {}) {
     std::string error;
     auto modem = ScriptedModem::start(std::move(script), &error);
-    EXPECT_TRUE(modem) << error;
-    return modem;
-  }
-  Run report(test::TestMachine& machine, ScriptedModem& modem) {
-    machine.registry().setProperty(
-        machine.registry().findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")), "HwCalloutDevice",
-        modem.devicePath());
-    Run run;
-    {
-      auto plugin = XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"));
-      run.item = *plugin->getModemInfoDictionary();
+    if (!modem) {
+      ADD_FAILURE() << error;
+      return {};
     }
+    test::TestMachine machine;
+    machine.addSerialModem("vantik", kSCCSerial, modem->devicePath());
+    if (build) build(machine, modem->devicePath());
+    Run run{*XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"))
+                 ->getModemInfoDictionary(),
+            {}};
     EXPECT_TRUE(test::allGivenBack(machine.registry()));
-    run.commands = modem.receivedCommands();
+    run.commands = modem->receivedCommands();
     return run;
-  }
-  Run report(test::TestMachine& machine, ModemScript script) {
-    auto modem = start(std::move(script));
-    return modem ? report(machine, *modem) : Run{};
   }
 
   static ModemScript script(const std::map<std::string, std::string>& answers) {
@@ -65,16 +57,13 @@ class DialogueSequenceTest : public ::testing::Test {
     return s;
   }
 
-  std::set<int> descriptors_;
-  size_t threads_ = 0;
+  std::set<int> descriptors_ = test::openDescriptors();
+  size_t threads_ = test::threadCount();
 };
 
 // Every step in its place: identity, firmware, the loaded driver (drvxstat marks its run on
 // the modem's line), country code; the country name comes from the list, not the modem.
 TEST_F(DialogueSequenceTest, StepsRunInTheOrderOfTheRequiredItems) {
-  test::TestMachine machine;
-  machine.addSerialModem("vantik", kSCCSerial, "/dev/null");
-  machine.addBundle("TarvoSCCSerial", "1.4.1");
   ModemScript s = script({{"ATI4", "Tarvo Internal Modem"},
                           {"ATI12", "S2"},
                           {"ATI1", "TARVO VERSION 0007-2,QUELL"},
@@ -82,10 +71,10 @@ TEST_F(DialogueSequenceTest, StepsRunInTheOrderOfTheRequiredItems) {
   // The tool's mark must not come back on the line.
   s.echo = false;
   s.silent.insert("DRVXSTAT");
-  auto modem = start(std::move(s));
-  ASSERT_TRUE(modem);
-  machine.addDrvxstat({{kSCCSerial, "1.4.3"}}, modem->devicePath());
-  Run run = report(machine, *modem);
+  Run run = report(std::move(s), [](test::TestMachine& m, const std::string& device) {
+    m.addBundle("TarvoSCCSerial", "1.4.1");
+    m.addDrvxstat({{kSCCSerial, "1.4.3"}}, device);
+  });
   EXPECT_EQ(run.commands, (Commands{"ATI4", "ATI12", "ATI1", "DRVXSTAT", "ATI5"}));
   EXPECT_EQ(run.item.get("xrmodem_driverinfo"), Value("com.tarvo.driver.TarvoSCCSerial (v1.4.3)"));
   EXPECT_EQ(run.item.get("xrmodem_countryinfo"), Value("66 (Germany)"));
@@ -94,30 +83,26 @@ TEST_F(DialogueSequenceTest, StepsRunInTheOrderOfTheRequiredItems) {
 TEST_F(DialogueSequenceTest, IdentityAnswersNameTheModel) {
   struct Case {
     std::map<std::string, std::string> answers;  // a command left out answers ERROR
-    std::vector<std::string> silent;
+    const char* silent;
     const char* model;
     const char* sku;  // only a Quell reads its SKU from the firmware text
     Commands commands;
   } cases[] = {
-      {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1"}}, {}, "Pellan", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
-      {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1 "}}, {}, "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
-      {{{"ATI4", "Tarvo Internal Modem"}}, {}, "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
-      {{{"ATI4", "Tarvo Internal Modem"}}, {"ATI12"}, "", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
-      {{{"ATI4", "Tarvo Internal Modem "}}, {}, "Zarko", nullptr, {"ATI4", "ATI1", "ATI5"}},
-      {{{"ATI4", "56K by Tarvo"}}, {}, "Zarko", nullptr, {"ATI4", "ATI1", "ATI5"}},
-      {{{"ATI4", "TARVO 56K"}}, {}, "3rd Party Modem", nullptr, {"ATI4", "ATI1", "ATI5"}},
-      {{}, {}, "3rd Party Modem", nullptr, {"ATI4", "ATI1", "ATI5"}},
+      {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1"}}, "", "Pellan", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
+      {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1 "}}, "", "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
+      {{{"ATI4", "Tarvo Internal Modem"}}, "", "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
+      {{{"ATI4", "Tarvo Internal Modem"}}, "ATI12", "", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
+      {{{"ATI4", "Tarvo Internal Modem "}}, "", "Zarko", nullptr, {"ATI4", "ATI1", "ATI5"}},
+      {{}, "", "3rd Party Modem", nullptr, {"ATI4", "ATI1", "ATI5"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answers.count("ATI4") ? c.answers.at("ATI4") : "(no ATI4 answer)");
-    test::TestMachine machine;
-    machine.addSerialModem("vantik", kSCCSerial, "/dev/null");
     auto answers = c.answers;
     answers["ATI1"] = "TARVO VERSION 0007-2,X";
     answers["ATI5"] = "1";
     ModemScript s = script(answers);
-    s.silent.insert(c.silent.begin(), c.silent.end());
-    Run run = report(machine, std::move(s));
+    if (*c.silent) s.silent.insert(c.silent);
+    Run run = report(std::move(s));
     EXPECT_EQ(run.commands, c.commands);
     EXPECT_EQ(run.item.get("xrmodem_model"), Value(c.model));
     EXPECT_EQ(run.item.get("xrmodem_skuname"), c.sku ? Value(c.sku) : Value());
@@ -125,47 +110,23 @@ TEST_F(DialogueSequenceTest, IdentityAnswersNameTheModel) {
   }
 }
 
-// What the ROM, the digital-audio bus or the preferences already tell is not asked again.
+// What the preferences already tell a Torvin-family or digital-audio-bus modem is not asked,
+// though the modem would answer.
 TEST_F(DialogueSequenceTest, KnownItemsAreNotAsked) {
-  struct Case {
-    const char* name;
-    void (*build)(test::TestMachine&);
-    Commands commands;
-    const char* countryinfo;
-  } cases[] = {
-      {"ROM names a Pellan", [](test::TestMachine& m) { m.addROM(1, 1, 1); }, {"ATI1", "ATI5"}, "181 (United States)"},
-      {"Torvin family with preferences",
-       [](test::TestMachine& m) {
-         m.addROM(12, 1, 2);
-         m.writeModemPrefs(0x42);
-       },
-       {},
-       "42 (Germany)"},
-      {"Torvin family, preferences unreadable", [](test::TestMachine& m) { m.addROM(12, 1, 2); }, {"ATI5", "ATI9"},
-       "B5 (Land of the modem)"},
-      {"digital-audio-bus modem",
-       [](test::TestMachine& m) {
-         m.addI2SNode(std::string_view("i2s-modem\0", 10));
-         m.writeGlobalCountry("US");
-       },
-       {},
-       "B5 (United States)"},
-      {"digital-audio-bus node, no modem", [](test::TestMachine& m) { m.addI2SNode("i2s-codec"); }, {"ATI1", "ATI5"},
-       "181"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::TestMachine machine;
-    c.build(machine);
-    machine.addSerialModem("vantik", kSCCSerial, "/dev/null");
-    Run run = report(machine, script({{"ATI4", "Tarvo Internal Modem"},
-                                      {"ATI12", "S1"},
-                                      {"ATI1", "TARVO VERSION 0005"},
-                                      {"ATI5", "181"},
-                                      {"ATI9", "Land of the modem"}}));
-    EXPECT_EQ(run.commands, c.commands);
-    EXPECT_EQ(run.item.get("xrmodem_countryinfo"), Value(c.countryinfo));
-  }
+  const ModemScript answers = script({{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1"}, {"ATI1", "TARVO VERSION 0005"},
+                                      {"ATI5", "181"}, {"ATI9", "Land of the modem"}});
+  Run torvin = report(answers, [](test::TestMachine& m, const std::string&) {
+    m.addROM(12, 1, 2);
+    m.writeModemPrefs(0x42);
+  });
+  EXPECT_EQ(torvin.commands, Commands{});
+  EXPECT_EQ(torvin.item.get("xrmodem_countryinfo"), Value("42 (Germany)"));
+  Run i2s = report(answers, [](test::TestMachine& m, const std::string&) {
+    m.addI2SNode(std::string_view("i2s-modem\0", 10));
+    m.writeGlobalCountry("US");
+  });
+  EXPECT_EQ(i2s.commands, Commands{});
+  EXPECT_EQ(i2s.item.get("xrmodem_countryinfo"), Value("B5 (United States)"));
 }
 
 }  // namespace

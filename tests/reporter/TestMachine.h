@@ -6,7 +6,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,10 +20,10 @@ namespace xr::test {
 
 inline constexpr const char* kDriverBundles = "System/Library/Extensions/HwSerialFamily.drvx/Contents/PlugIns/";
 
-// A machine built by a test: its own registry and platform root, installed while it lives.
+// A machine built by a test: its own registry, platform root and serial port list, installed
+// while it lives.
 class TestMachine {
  public:
-  // The shared serial port list is read from the registry once; each machine has its own.
   TestMachine() : root_(dir_.makeDirectory("root")) { SerialPortList::resetSharedSerialPortList(); }
   ~TestMachine() { SerialPortList::resetSharedSerialPortList(); }
 
@@ -32,12 +31,12 @@ class TestMachine {
   const std::shared_ptr<RegistryStore>& store() const { return store_; }
   std::string file(const std::string& relative) const { return dir_.file("root/" + relative); }
 
-  // The identification ROM at HwDeviceTree:zel-io/i2c/i2c-modem.
+  // The identification ROM at HwDeviceTree:zel-io/i2c/i2c-modem, given whole or as device, SKU,
+  // interface type and a four-character hardware revision.
   void addROM(std::vector<uint8_t> bytes) {
     store_->addEntry(store_->addEntry(zelIO(), "i2c", "Bus"), "i2c-modem", "Device",
                      makeDictionary({{"modem-id", Data(bytes.data(), bytes.size())}}));
   }
-  // A ROM naming device, SKU, interface type and a four-character hardware revision.
   void addROM(uint8_t device, uint8_t sku, uint8_t interface, const std::string& hw = "1.0a") {
     addROM({1, device, sku, interface, uint8_t(hw[0]), uint8_t(hw[1]), uint8_t(hw[2]), uint8_t(hw[3])});
   }
@@ -46,8 +45,7 @@ class TestMachine {
     store_->addEntry(store_->addEntry(zelIO(), "i2s", "Bus"), "i2s-b", "Device",
                      makeDictionary({{"compatible", dataWithString(compatible)}}));
   }
-  // A serial channel whose "compatible" list holds word, its driver below it, and, when
-  // ttyPath is given, the stream port named "modem" below the driver.
+  // A serial channel, its driver below it and, with a ttyPath, the "modem" port below that.
   void addSerialModem(std::string_view compatible, const std::string& driver, const std::string& ttyPath = "") {
     auto* channel = store_->addEntry(store_->root(RegistryStore::kServicePlane), "ch-b", "Channel",
                                      makeDictionary({{"compatible", dataWithString(compatible)}}));
@@ -59,15 +57,15 @@ class TestMachine {
                                        {"HwCalloutDevice", ttyPath}}));
   }
 
-  // NAME.drvx with its version; no version: an information dictionary without one.
+  // NAME.drvx, its Info.json with or without a version.
   void addBundle(const std::string& name, const std::optional<std::string>& version) {
     auto info = makeDictionary({{"PkBundleIdentifier", "com.tarvo.driver." + name}});
     if (version) info->set("PkBundleShortVersionString", *version);
     dir_.write("root/" + std::string(kDriverBundles) + name + ".drvx/Contents/Info.json", toJson(info));
   }
-  // A drvxstat that logs its arguments and lists the given loaded drivers: identifier to the
-  // text it prints between the parentheses. With a mark device it also writes the command
-  // "DRVXSTAT" there, so a scripted modem's log shows when it ran.
+  // A drvxstat that logs its arguments and lists the loaded drivers (identifier to the text
+  // between the parentheses); with a mark device it also writes "DRVXSTAT" to it, so a scripted
+  // modem's log shows when it ran.
   void addDrvxstat(const std::map<std::string, std::string>& loaded, const std::string& markDevice = "") {
     std::string script = "#!/bin/sh\necho \"$@\" >> '" + file("drvxstat.log") + "'\n";
     if (!markDevice.empty()) script += "printf 'DRVXSTAT\\r' > '" + markDevice + "'\n";
@@ -77,7 +75,6 @@ class TestMachine {
     script += "esac\n";
     ::chmod(dir_.write("root/usr/sbin/drvxstat", script).c_str(), 0755);
   }
-  // The argument lines drvxstat was run with, in order.
   std::vector<std::string> drvxstatRuns() const {
     std::ifstream in(file("drvxstat.log"));
     std::vector<std::string> lines;
@@ -85,7 +82,7 @@ class TestMachine {
     return lines;
   }
 
-  // /var/db/modem.prefs holding code; a broken one fails its checksum.
+  // /var/db/modem.prefs holding code, valid or failing its checksum.
   void writeModemPrefs(uint8_t code, bool valid = true) {
     dir_.write("root/var/db/modem.prefs", modemPrefsRecord(code, valid));
   }
