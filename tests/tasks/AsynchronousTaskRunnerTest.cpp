@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
-#include <thread>
 
 #include "platform/RunLoop.h"
+#include "support/ProcessResources.h"
 #include "tasks/AsynchronousTaskRunner.h"
 #include "tasks/TaskTesting.h"
 
@@ -16,10 +17,11 @@ namespace xr {
 namespace {
 
 using namespace std::chrono_literals;
+using Events = std::vector<std::string>;
 
 // Records the callbacks as text: "started", "out:<text>", "out:nil", "ended".
 struct RecordingClient : AsynchronousTaskRunnerClient {
-  std::vector<std::string> events;
+  Events events;
   std::function<void()> onOutput;
   void taskStarted() override { events.push_back("started"); }
   void taskFinished() override { ADD_FAILURE() << "no runner sends taskFinished"; }
@@ -29,6 +31,11 @@ struct RecordingClient : AsynchronousTaskRunnerClient {
   }
   void taskEnded() override { events.push_back("ended"); }
   bool ended() const { return std::find(events.begin(), events.end(), "ended") != events.end(); }
+  Events outputs() const {
+    Events out;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(out), [](auto& e) { return e.starts_with("out:"); });
+    return out;
+  }
 };
 
 class AsyncTest : public ToolTest {
@@ -42,61 +49,42 @@ class AsyncTest : public ToolTest {
   // Runs the loop a little longer, for callbacks that must not come.
   void drainLoop() { RunLoop::current().runUntil(RunLoop::Clock::now() + 50ms); }
 
-  // A FIFO the tool reads a line from before each further piece, so pieces stay apart.
-  std::string makeHandshake() {
-    std::string path = dir_.file("handshake");
-    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    handshake_.reset(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    return path;
-  }
-  void nextPiece() { EXPECT_EQ(::write(handshake_.get(), "\n", 1), 1); }
-
-  void TearDown() override {
-    handshake_.reset();
-    ToolTest::TearDown();
-  }
-
   RecordingClient client_;
-  FileDescriptor handshake_;
 };
 
 TEST_F(AsyncTest, NothingArrivesUntilTheLoopRuns) {
-  auto runner = std::make_unique<AsynchronousTaskRunner>(&client_, script("tool", "printf abc"),
-                                                         std::vector<std::string>{});
-  runner->startTask();
-  EXPECT_EQ(client_.events, std::vector<std::string>{"started"});
+  AsynchronousTaskRunner runner(&client_, script("tool", "printf abc"), {});
+  runner.startTask();
+  EXPECT_EQ(client_.events, Events{"started"});
   // The tool has ended and been reaped by the runner's waiter; still nothing is delivered.
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (runner->task()->running() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  ASSERT_FALSE(runner->task()->running());
-  EXPECT_EQ(client_.events, std::vector<std::string>{"started"});
-  ASSERT_TRUE(runLoopUntil([&] { return client_.events.size() == 3; }));
-  EXPECT_EQ(client_.events[0], "started");
+  ASSERT_TRUE(test::eventually([&] { return !runner.task()->running(); }));
+  EXPECT_EQ(client_.events, Events{"started"});
   // The end of the process and the last output may come in either order.
-  EXPECT_NE(std::find(client_.events.begin(), client_.events.end(), "out:abc"), client_.events.end());
+  ASSERT_TRUE(runLoopUntil([&] { return client_.events.size() == 3; }));
+  EXPECT_EQ(client_.outputs(), Events{"out:abc"});
   EXPECT_TRUE(client_.ended());
 }
 
-TEST_F(AsyncTest, ThreePiecesArriveInOrderThenTheEnd) {
-  std::string fifo = makeHandshake();
-  std::string tool = script("tool", "printf one; read x < \"$1\"; printf two; read x < \"$1\"; printf three");
-  client_.onOutput = [&] { nextPiece(); };
-  AsynchronousTaskRunner runner(&client_, tool, {fifo});
+// The tool waits on a FIFO for a line before each further piece, so the pieces stay apart: a
+// piece that is not UTF-8 arrives as nil, a character split between two pieces arrives whole.
+TEST_F(AsyncTest, PiecesArriveInOrderThenTheEnd) {
+  std::string fifo = dir_.file("handshake");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  FileDescriptor handshake(::open(fifo.c_str(), O_RDWR | O_CLOEXEC));
+  client_.onOutput = [&] { EXPECT_EQ(::write(handshake.get(), "\n", 1), 1); };
+  AsynchronousTaskRunner runner(&client_, script("tool", "printf one; read x < \"$1\"; printf 'caf\\351!';"
+                                                         "read x < \"$1\"; printf 'x\\303'; read x < \"$1\"; printf '\\251'"),
+                                {fifo});
   runner.startTask();
-  ASSERT_TRUE(runLoopUntil([&] { return client_.events.size() == 5; }));
+  ASSERT_TRUE(runLoopUntil([&] { return client_.events.size() == 6; }));
   drainLoop();
-  std::vector<std::string> outputs;
-  for (const auto& e : client_.events) {
-    if (e.starts_with("out:")) outputs.push_back(e);
-  }
-  EXPECT_EQ(outputs, (std::vector<std::string>{"out:one", "out:two", "out:three"}));
+  EXPECT_EQ(client_.outputs(), (Events{"out:one", "out:nil", "out:x", "out:\xC3\xA9"}));
   EXPECT_EQ(std::count(client_.events.begin(), client_.events.end(), "ended"), 1);
-  EXPECT_EQ(client_.events.size(), 5u);
+  EXPECT_EQ(client_.events.size(), 6u);
 }
 
 TEST_F(AsyncTest, StopTaskEndsTheToolAndTheOutput) {
-  std::string tool = script("tool", "echo first; while :; do echo more; sleep 0.01; done");
-  AsynchronousTaskRunner runner(&client_, tool, {});
+  AsynchronousTaskRunner runner(&client_, script("tool", "echo first; while :; do echo more; sleep 0.01; done"), {});
   client_.onOutput = [&] { runner.stopTask(); };
   runner.startTask();
   ASSERT_TRUE(runLoopUntil([&] { return client_.ended(); }));
@@ -108,38 +96,12 @@ TEST_F(AsyncTest, StopTaskEndsTheToolAndTheOutput) {
   EXPECT_FALSE(runner.task()->running());
 }
 
-TEST_F(AsyncTest, PiecesThatAreNotUtf8ArriveAsNil) {
-  std::string fifo = makeHandshake();
-  std::string tool = script("tool", "printf 'caf\\351!'; read x < \"$1\"; printf ok");
-  client_.onOutput = [&] { nextPiece(); };
-  AsynchronousTaskRunner runner(&client_, tool, {fifo});
-  runner.startTask();
-  ASSERT_TRUE(runLoopUntil([&] { return client_.events.size() == 4; }));
-  EXPECT_EQ(client_.events[1], "out:nil");
-  EXPECT_NE(std::find(client_.events.begin(), client_.events.end(), "out:ok"), client_.events.end());
-}
-
-TEST_F(AsyncTest, ACharacterSplitBetweenReadsIsKeptWhole) {
-  // The pause makes the two halves arrive apart most of the time; the outcome is the same.
-  std::string tool = script("tool", "printf 'caf\\303'; sleep 0.1; printf '\\251'");
-  AsynchronousTaskRunner runner(&client_, tool, {});
-  runner.startTask();
-  ASSERT_TRUE(runLoopUntil([&] { return client_.ended() && client_.events.size() >= 3; }));
-  drainLoop();
-  std::string text;
-  for (const auto& e : client_.events) {
-    ASSERT_NE(e, "out:nil");
-    if (e.starts_with("out:")) text += e.substr(4);
-  }
-  EXPECT_EQ(text, "caf\xC3\xA9");
-}
-
 TEST_F(AsyncTest, AToolThatCannotBeLaunchedStillEnds) {
   AsynchronousTaskRunner runner(&client_, dir_.file("missing"), {});
   runner.startTask();
   EXPECT_EQ(runner.task(), nullptr);
   ASSERT_TRUE(runLoopUntil([&] { return client_.ended(); }));
-  EXPECT_EQ(client_.events, (std::vector<std::string>{"started", "ended"}));
+  EXPECT_EQ(client_.events, (Events{"started", "ended"}));
 }
 
 TEST_F(AsyncTest, DestroyedWhileRunningWithoutTheLoopEverRunning) {
@@ -151,7 +113,7 @@ TEST_F(AsyncTest, DestroyedWhileRunningWithoutTheLoopEverRunning) {
   }
   EXPECT_EQ(::kill(pid, 0), -1);  // killed and reaped (the fixture checks for zombies too)
   drainLoop();
-  EXPECT_EQ(client_.events, std::vector<std::string>{"started"});
+  EXPECT_EQ(client_.events, Events{"started"});
   EXPECT_EQ(RunLoop::current().sourceCount(), 0u);
 }
 

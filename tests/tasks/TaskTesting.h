@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ class ToolTest : public ::testing::Test {
     EXPECT_EQ(errno, ECHILD);
   }
 
-  // An executable script at dir_/relative.
+  // A shell script at dir_/relative.
   std::string script(const std::string& relative, const std::string& body, bool executable = true) {
     std::string path = dir_.write(relative, "#!/bin/sh\n" + body + "\n");
     ::chmod(path.c_str(), executable ? 0755 : 0644);
