@@ -4,17 +4,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 int main() {
   DIR* dir = opendir("/proc/self/fd");
   if (!dir) return 2;
-  const int own = dirfd(dir);
   while (const dirent* e = readdir(dir)) {
-    if (e->d_name[0] == '.' || std::atoi(e->d_name) == own) continue;
-    char target[4096];
-    std::string link = std::string("/proc/self/fd/") + e->d_name;
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (e->d_name[0] == '.' || std::atoi(e->d_name) == dirfd(dir)) continue;
+    char link[300], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%s", e->d_name);
+    ssize_t n = readlink(link, target, sizeof target - 1);
     target[n < 0 ? 0 : n] = '\0';
     std::printf("%s %s\n", e->d_name, target);
   }

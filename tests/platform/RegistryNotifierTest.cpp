@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -15,22 +14,22 @@ namespace {
 
 using Clock = RunLoop::Clock;
 
-// What a first-match callback saw: the entries it drained, and on which thread.
+// What first-match callbacks saw: the entries they drained, and on which threads.
 struct Seen {
   std::vector<std::string> names;
   std::vector<std::thread::id> threads;
-  int calls = 0;
   bool drain = true;
 };
 
 void collect(void* context, RegistryHandle iterator) {
   auto* seen = static_cast<Seen*>(context);
-  ++seen->calls;
   seen->threads.push_back(std::this_thread::get_id());
   if (!seen->drain) return;
   while (RegistryObject e{RegistryIteratorNext(iterator)}) seen->names.push_back(RegistryStore::entryOfHandle(e.get())->name());
 }
 
+// The USB modem discovery tests show the same through the plug-in; these pin the rules of
+// arming and ending that it relies on.
 class RegistryNotifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -41,6 +40,9 @@ class RegistryNotifierTest : public ::testing::Test {
     port_ = RegistryNotifierCreate(access_.get());
     ASSERT_NE(port_, nullptr);
     RunLoop::current().addSource(RegistryNotifierSource(port_));
+    ASSERT_EQ(RegistryAddFirstMatch(port_, "HwServiceFirstMatch", RegistryMatchClass("Modem"), collect, &seen_,
+                                    iterator_.receive()),
+              kRegistrySuccess);
   }
   void TearDown() override {
     iterator_.reset();
@@ -50,13 +52,8 @@ class RegistryNotifierTest : public ::testing::Test {
   }
   // Performs what is pending now, without waiting for anything more.
   bool runPending() { return RunLoop::current().runOnce(Clock::now()); }
-
-  void arm() {
-    ASSERT_EQ(RegistryAddFirstMatch(port_, "HwServiceFirstMatch", RegistryMatchClass("Modem"), collect, &seen_,
-                                    iterator_.receive()),
-              kRegistrySuccess);
+  void drainNow() {
     collect(&seen_, iterator_.get());
-    seen_.calls = 0;
     seen_.threads.clear();
   }
 
@@ -69,35 +66,27 @@ class RegistryNotifierTest : public ::testing::Test {
   Seen seen_;
 };
 
-TEST_F(RegistryNotifierTest, LaterArrivalsWaitForTheRunLoop) {
-  arm();
+TEST_F(RegistryNotifierTest, LaterArrivalsWaitForTheRunLoopOfTheArmingThread) {
+  drainNow();
   EXPECT_EQ(seen_.names, std::vector<std::string>{"present"});
-  store_->addEntry(hub_, "late", "Modem");
-  store_->addEntry(hub_, "ignored", "Printer");
-  EXPECT_EQ(seen_.calls, 0);  // nothing happens behind the run loop's back
+  std::thread([&] {
+    store_->addEntry("HwService:hub", "late", "Modem");
+    store_->addEntry("HwService:hub", "ignored", "Printer");
+  }).join();
+  store_->addEntry(hub_, "later", "Modem");
+  EXPECT_TRUE(seen_.threads.empty());  // nothing happens behind the run loop's back
   EXPECT_TRUE(runPending());
-  EXPECT_EQ(seen_.calls, 1);
-  EXPECT_EQ(seen_.names, (std::vector<std::string>{"present", "late"}));
+  EXPECT_EQ(seen_.names, (std::vector<std::string>{"present", "late", "later"}));
+  EXPECT_EQ(seen_.threads, std::vector<std::thread::id>{std::this_thread::get_id()});
   EXPECT_FALSE(runPending());
-
-  // An entry added on another thread is delivered on this one.
-  std::thread([&] { store_->addEntry("HwService:hub", "remote", "Modem"); }).join();
-  EXPECT_EQ(seen_.calls, 1);
-  EXPECT_TRUE(RunLoop::current().runOnce(Clock::now() + std::chrono::seconds(10)));
-  EXPECT_EQ(seen_.names.back(), "remote");
-  EXPECT_EQ(seen_.threads, (std::vector<std::thread::id>{std::this_thread::get_id(), std::this_thread::get_id()}));
 }
 
 TEST_F(RegistryNotifierTest, ArmedOnlyOnceTheIteratorIsDrained) {
-  ASSERT_EQ(RegistryAddFirstMatch(port_, "HwServiceFirstMatch", RegistryMatchClass("Modem"), collect, &seen_,
-                                  iterator_.receive()),
-            kRegistrySuccess);
   // Arrivals before the first drain join the iterator; no callback for them.
   store_->addEntry(hub_, "early", "Modem");
   EXPECT_FALSE(runPending());
-  collect(&seen_, iterator_.get());
+  drainNow();
   EXPECT_EQ(seen_.names, (std::vector<std::string>{"present", "early"}));
-  EXPECT_FALSE(runPending());
 
   // A callback that leaves the iterator undrained hears of nothing more until it drains.
   seen_.drain = false;
@@ -105,36 +94,36 @@ TEST_F(RegistryNotifierTest, ArmedOnlyOnceTheIteratorIsDrained) {
   EXPECT_TRUE(runPending());
   store_->addEntry(hub_, "b", "Modem");
   EXPECT_FALSE(runPending());
-  EXPECT_EQ(seen_.calls, 2);
+  EXPECT_EQ(seen_.threads.size(), 1u);
   seen_.drain = true;
-  collect(&seen_, iterator_.get());
+  drainNow();
   EXPECT_EQ(seen_.names, (std::vector<std::string>{"present", "early", "a", "b"}));
 }
 
-TEST_F(RegistryNotifierTest, NothingIsDeliveredOnceEnded) {
-  arm();
-  iterator_.reset();  // giving the iterator back ends the notification
+TEST_F(RegistryNotifierTest, GivingBackTheIteratorEndsTheNotification) {
+  drainNow();
+  iterator_.reset();
   store_->addEntry(hub_, "late", "Modem");
   EXPECT_FALSE(runPending());
+  EXPECT_TRUE(seen_.threads.empty());
 
-  arm();
-  auto source = RegistryNotifierSource(port_);
-  RegistryNotifierDestroy(port_);
-  port_ = nullptr;
-  EXPECT_FALSE(source->isValid());
-  EXPECT_EQ(store_->outstanding().ports, 0);
-  store_->addEntry(hub_, "later", "Modem");
-  EXPECT_FALSE(runPending());
-  EXPECT_EQ(seen_.calls, 0);
-  EXPECT_EQ(seen_.names.back(), "late");  // present when armed the second time
-}
-
-TEST_F(RegistryNotifierTest, RefusesWhatItCannotArm) {
   RegistryHandle it = 9;
   EXPECT_EQ(RegistryAddFirstMatch(port_, "HwServiceTerminate", RegistryMatchClass("Modem"), collect, &seen_, &it),
             kRegistryBadArgument);
   EXPECT_EQ(it, 0u);
   EXPECT_EQ(RegistryNotifierCreate(0), nullptr);
+}
+
+TEST_F(RegistryNotifierTest, DestroyingThePortEndsTheNotification) {
+  drainNow();
+  auto source = RegistryNotifierSource(port_);
+  RegistryNotifierDestroy(port_);
+  port_ = nullptr;
+  EXPECT_FALSE(source->isValid());
+  EXPECT_EQ(store_->outstanding().ports, 0);
+  store_->addEntry(hub_, "late", "Modem");
+  EXPECT_FALSE(runPending());
+  EXPECT_TRUE(seen_.threads.empty());
 }
 
 }  // namespace

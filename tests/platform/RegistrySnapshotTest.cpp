@@ -1,41 +1,36 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/Registry.h"
 #include "platform/RegistrySnapshot.h"
-#include "support/RegistryTesting.h"
 
 namespace xr {
 namespace {
 
-const char* const kGood = R"({
-  "HwService": {"name": "Root", "class": "HwPlatform", "children": [
-    {"name": "zel-io", "class": "ZelIO", "children": [
-      {"name": "modem", "class": "HwSerialBSDClient",
-       "properties": {"HwTTYDevice": "modem", "compatible": {"$data": "76616e74696b00"}, "count": 2,
-                      "ratio": 0.5, "on": true, "list": [1, "a"], "map": {"k": {"$data": "ff"}}}},
-      {"name": "modem", "class": "Second"}
-    ]}
-  ]},
-  "HwDeviceTree": {"name": "dt", "class": "Root", "properties": {}, "children": []}
-})";
-
 TEST(RegistrySnapshotTest, LoadsEntriesPropertiesAndOrder) {
-  auto result = parseRegistrySnapshot(kGood, "registry.json");
+  auto result = parseRegistrySnapshot(R"({
+    "HwService": {"name": "Root", "class": "HwPlatform", "children": [
+      {"name": "zel-io", "class": "ZelIO", "children": [
+        {"name": "modem", "class": "HwSerialBSDClient",
+         "properties": {"compatible": {"$data": "76616e74696b00"}, "count": 2, "ratio": 0.5, "on": true,
+                        "list": [1, "a"], "map": {"k": {"$data": "ff"}}}},
+        {"name": "modem", "class": "Second"}]}]},
+    "HwDeviceTree": {"name": "dt", "class": "Root", "properties": {}, "children": []}})",
+                                      "registry.json");
   ASSERT_TRUE(result.ok()) << result.error;
   const RegistryStore& store = *result.registry;
   const RegistryEntry* modem = store.entryAtPath("HwService:zel-io/modem");
   ASSERT_NE(modem, nullptr);
   EXPECT_EQ(modem->className(), "HwSerialBSDClient");  // the first of the two "modem"s
-  EXPECT_EQ(store.property(modem, "compatible"), Value(dataWithString(std::string("vantik\0", 7))));
-  EXPECT_EQ(store.property(modem, "HwTTYDevice"), Value("modem"));
-  EXPECT_EQ(store.property(modem, "count"), Value(2));
-  EXPECT_EQ(store.property(modem, "ratio"), Value(0.5));
-  EXPECT_EQ(store.property(modem, "on"), Value(true));
-  EXPECT_EQ(store.property(modem, "list"), Value(makeArray({1, "a"})));
-  EXPECT_EQ(store.property(modem, "map"), Value(makeDictionary({{"k", Data(std::vector<uint8_t>{0xff})}})));
-  EXPECT_EQ(store.properties(modem).size(), 7u);
+  EXPECT_EQ(Value(std::make_shared<Dictionary>(store.properties(modem))),
+            Value(makeDictionary({{"compatible", dataWithString(std::string("vantik\0", 7))},
+                                  {"count", 2},
+                                  {"ratio", 0.5},
+                                  {"on", true},
+                                  {"list", makeArray({1, "a"})},
+                                  {"map", makeDictionary({{"k", Data(std::vector<uint8_t>{0xff})}})}})));
   std::vector<std::string> names;
   for (auto* e : store.planeEntries("HwService", true)) names.push_back(e->className());
   EXPECT_EQ(names, (std::vector<std::string>{"ZelIO", "HwSerialBSDClient", "Second"}));
@@ -50,47 +45,44 @@ std::string underZel(const std::string& children) {
   return planes(R"({"name": "Root", "class": "R", "children": [{"name": "zel-io", "class": "Z", "children": [)" +
                 children + "]}]}");
 }
+std::string chain(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += R"({"name": "n", "class": "C", "children": [)";
+  for (int i = 0; i < depth; ++i) text += "]}";
+  return text;
+}
 
 TEST(RegistrySnapshotTest, RefusesFaultyInputNamingFileAndEntry) {
   const std::string big(2 * 65537, 'a');
+  const std::string at0 = "registry.json: HwService/zel-io/children[0]: ";
   struct Case {
     std::string text;
-    std::string error;
+    std::string error;  // ending in a space: only the start of the error
   } cases[] = {
-      {"", "registry.json: "},
-      {"{\"HwService\": ", "registry.json: "},
       {"[]", "registry.json: must be an object with the keys \"HwService\" and \"HwDeviceTree\""},
       {R"({"HwService": {"name": "R", "class": "R"}})", "registry.json: the plane \"HwDeviceTree\" is missing"},
       {planes(R"({"name": "R", "class": "R"}, "HwServce": {})"), "registry.json: unknown plane \"HwServce\""},
-      {planes("[]"), "registry.json: HwService: an entry must be an object, not array"},
       {planes(R"({"class": "R"})"), "registry.json: HwService: \"name\" is missing"},
-      {planes(R"({"name": 3, "class": "R"})"), "registry.json: HwService: \"name\" must be a string"},
-      {planes(R"({"name": "R"})"), "registry.json: HwService: \"class\" is missing"},
-      {planes(R"({"name": "R", "class": "R", "clas": "R"})"), "registry.json: HwService: unknown key \"clas\""},
       {planes(R"({"name": "R", "class": "R", "children": {}})"),
        "registry.json: HwService: \"children\" must be an array"},
       {underZel(R"({"name": "a", "class": "A"}, {"name": "b", "class": "B"}, {"name": "c", "class": null})"),
        "registry.json: HwService/zel-io/children[2]: \"class\" must be a string"},
-      {underZel(R"({"name": "a/b", "class": "A"})"), "registry.json: HwService/zel-io/children[0]: \"name\" must not contain \"/\""},
-      {underZel(R"("modem")"), "registry.json: HwService/zel-io/children[0]: an entry must be an object, not string"},
-      {underZel(R"({"name": "a", "class": "A", "chldren": []})"),
-       "registry.json: HwService/zel-io/children[0]: unknown key \"chldren\""},
+      {underZel(R"({"name": "a/b", "class": "A"})"), at0 + "\"name\" must not contain \"/\""},
+      {underZel(R"("modem")"), at0 + "an entry must be an object, not string"},
+      {underZel(R"({"name": "a", "class": "A", "chldren": []})"), at0 + "unknown key \"chldren\""},
       {underZel(R"({"name": "a", "class": "A", "children": [{"name": "b", "class": "B", "children": [{"name": "c"}]}]})"),
        "registry.json: HwService/zel-io/a/b/children[0]: \"class\" is missing"},
-      {underZel(R"({"name": "a", "class": "A", "properties": [1]})"),
-       "registry.json: HwService/zel-io/children[0]: \"properties\" must be an object"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"$data": "00"}})"),
-       "registry.json: HwService/zel-io/children[0]: \"properties\" must be an object"},
-      {underZel(R"({"name": "a", "class": "A", "properties": {"x": null}})"),
-       "registry.json: HwService/zel-io/children[0]: property \"x\" is null"},
+       at0 + "\"properties\" must be an object"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"x": [{"y": null}]}})"),
-       "registry.json: HwService/zel-io/children[0]: property \"x\"[0].y is null"},
+       at0 + "property \"x\"[0].y is null"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"modem-id": {"$data": ")" + big + R"("}}})"),
-       "registry.json: HwService/zel-io/children[0]: property \"modem-id\" is a byte string of 65537 bytes, "
-       "more than 65536"},
+       at0 + "property \"modem-id\" is a byte string of 65537 bytes, more than 65536"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"t": ")" + big + R"("}})"),
-       "registry.json: HwService/zel-io/children[0]: property \"t\" is a text of 131074 bytes, more than 65536"},
+       at0 + "property \"t\" is a text of 131074 bytes, more than 65536"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"modem-id": {"$data": "0g"}}})"), "registry.json: "},
+      // A chain far past the depth bound is refused by the JSON reader, not recursed into.
+      {planes(chain(100000)), "registry.json: nested deeper than "},
   };
   for (const auto& c : cases) {
     auto result = parseRegistrySnapshot(c.text, "registry.json");
@@ -102,32 +94,7 @@ TEST(RegistrySnapshotTest, RefusesFaultyInputNamingFileAndEntry) {
     }
     EXPECT_EQ(result.error.find('\n'), std::string::npos);
   }
-}
-
-TEST(RegistrySnapshotTest, DeepNestingIsRefusedNotRecursedInto) {
-  // A chain of 100000 entries: far past the depth bound, refused by the JSON reader.
-  std::string text = planes("{\"name\": \"R\", \"class\": \"R\"}");
-  std::string chain;
-  for (int i = 0; i < 100000; ++i) chain += R"({"name": "n", "class": "C", "children": [)";
-  for (int i = 0; i < 100000; ++i) chain += "]}";
-  auto result = parseRegistrySnapshot(planes(chain), "deep.json");
-  EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.error.rfind("deep.json: nested deeper than", 0), 0u) << result.error;
-  // Within the bound, a chain loads.
-  chain.clear();
-  for (int i = 0; i < 60; ++i) chain += R"({"name": "n", "class": "C", "children": [)";
-  for (int i = 0; i < 60; ++i) chain += "]}";
-  EXPECT_TRUE(parseRegistrySnapshot(planes(chain), "deep.json").ok());
-}
-
-TEST(RegistrySnapshotTest, FilesAreReadAndTheirFaultsNamed) {
-  std::string dir = XR_SOURCE_DIR "/tests/hardware/snapshots/";
-  auto result = readRegistrySnapshot(dir + "i2c-rom.json");
-  ASSERT_TRUE(result.ok()) << result.error;
-  EXPECT_NE(result.registry->entryAtPath("HwDeviceTree:zel-io/i2c/i2c-modem"), nullptr);
-  result = readRegistrySnapshot(dir + "missing.json");
-  EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.error.rfind(dir + "missing.json: ", 0), 0u) << result.error;
+  EXPECT_TRUE(parseRegistrySnapshot(planes(chain(60)), "registry.json").ok());
 }
 
 }  // namespace

@@ -16,94 +16,65 @@ using Clock = RunLoop::Clock;
 
 Clock::time_point in(Clock::duration d) { return Clock::now() + d; }
 
-TEST(RunLoopTest, SignalFromAnotherThreadWakesTheLoopAndRunsOnItsThread) {
-  RunLoop& loop = RunLoop::current();
-  std::thread::id performedOn;
-  int performed = 0;
-  auto source = std::make_shared<RunLoopSource>([&] {
-    performedOn = std::this_thread::get_id();
-    ++performed;
-  });
-  loop.addSource(source);
-  std::thread signaller([&] { source->signal(); });
-  EXPECT_TRUE(loop.runOnce(in(10s)));
-  signaller.join();
-  EXPECT_EQ(performed, 1);
-  EXPECT_EQ(performedOn, std::this_thread::get_id());
-  loop.removeSource(source);
-  EXPECT_EQ(loop.sourceCount(), 0u);
-}
-
-TEST(RunLoopTest, NothingIsPerformedUntilTheLoopRuns) {
-  RunLoop& loop = RunLoop::current();
-  std::atomic<int> performed{0};
-  auto source = std::make_shared<RunLoopSource>([&] { ++performed; });
-  loop.addSource(source);
-  std::thread signaller([&] {
-    for (int i = 0; i < 3; ++i) source->signal();
-  });
-  signaller.join();
-  EXPECT_EQ(performed, 0);
-  // Signals coalesce; a deadline already passed still performs what is pending.
-  EXPECT_TRUE(loop.runOnce(Clock::now()));
-  EXPECT_EQ(performed, 1);
-  EXPECT_FALSE(loop.runOnce(in(20ms)));
-  EXPECT_EQ(performed, 1);
-}
-
-TEST(RunLoopTest, SourceSignalledBeforeItIsAddedRunsOnceAdded) {
-  int performed = 0;
-  auto source = std::make_shared<RunLoopSource>([&] { ++performed; });
-  source->signal();
-  RunLoop::current().addSource(source);
-  EXPECT_TRUE(RunLoop::current().runOnce(in(10s)));
-  EXPECT_EQ(performed, 1);
-}
-
-TEST(RunLoopTest, EachThreadRunsOnlyItsOwnSources) {
+// Another thread signals both loops' sources: each is woken and performed on its own thread.
+TEST(RunLoopTest, EachSourceIsPerformedOnTheThreadOfItsLoop) {
   RunLoop& mine = RunLoop::current();
-  std::atomic<int> mineRuns{0}, otherRuns{0};
-  auto mySource = std::make_shared<RunLoopSource>([&] { ++mineRuns; });
+  std::thread::id mineOn, theirsOn, otherThread;
+  auto mySource = std::make_shared<RunLoopSource>([&] { mineOn = std::this_thread::get_id(); });
   mine.addSource(mySource);
   std::thread other([&] {
+    otherThread = std::this_thread::get_id();
     RunLoop& theirs = RunLoop::current();
     EXPECT_NE(&theirs, &mine);
-    auto theirSource = std::make_shared<RunLoopSource>([&] { ++otherRuns; });
+    auto theirSource = std::make_shared<RunLoopSource>([&] { theirsOn = std::this_thread::get_id(); });
     theirs.addSource(theirSource);
     mySource->signal();
     theirSource->signal();
     EXPECT_TRUE(theirs.runOnce(in(10s)));
-    EXPECT_EQ(mineRuns, 0);
   });
-  other.join();
-  EXPECT_EQ(otherRuns, 1);
-  EXPECT_EQ(mineRuns, 0);
   EXPECT_TRUE(mine.runOnce(in(10s)));
-  EXPECT_EQ(mineRuns, 1);
+  other.join();
+  EXPECT_EQ(mineOn, std::this_thread::get_id());
+  EXPECT_EQ(theirsOn, otherThread);
+  mine.removeSource(mySource);
+  EXPECT_EQ(mine.sourceCount(), 0u);
 }
 
-TEST(RunLoopTest, InvalidatedOrDestroyedSourcesAreNotPerformed) {
+TEST(RunLoopTest, SignalledValidSourcesArePerformedOnceWhenTheLoopRuns) {
   RunLoop& loop = RunLoop::current();
-  int performed = 0;
-  auto invalidated = std::make_shared<RunLoopSource>([&] { ++performed; });
-  auto destroyed = std::make_shared<RunLoopSource>([&] { ++performed; });
-  loop.addSource(invalidated);
-  loop.addSource(destroyed);
-  invalidated->signal();
-  destroyed->signal();
+  int performed = 0, wrongly = 0;
+  auto source = std::make_shared<RunLoopSource>([&] { ++performed; });
+  auto invalidated = std::make_shared<RunLoopSource>([&] { ++wrongly; });
+  auto destroyed = std::make_shared<RunLoopSource>([&] { ++wrongly; });
+  source->signal();  // before it is added: still pending once added
+  for (const auto& s : {source, invalidated, destroyed}) loop.addSource(s);
+  std::thread([&] {
+    for (const auto& s : {source, source, invalidated, destroyed}) s->signal();
+  }).join();
+  EXPECT_EQ(performed, 0);
   invalidated->invalidate();
   EXPECT_FALSE(invalidated->isValid());
   destroyed.reset();
-  EXPECT_EQ(loop.sourceCount(), 1u);
-  EXPECT_FALSE(loop.runOnce(in(20ms)));
+  EXPECT_EQ(loop.sourceCount(), 2u);
+  // Signals coalesce; a deadline already passed still performs what is pending.
+  EXPECT_TRUE(loop.runOnce(Clock::now()));
+  EXPECT_EQ(performed, 1);
   invalidated->signal();
-  EXPECT_FALSE(loop.runOnce(Clock::now()));
-  EXPECT_EQ(performed, 0);
+  EXPECT_FALSE(loop.runOnce(in(20ms)));
+  EXPECT_EQ(performed, 1);
+  EXPECT_EQ(wrongly, 0);
+  loop.removeSource(source);
   loop.removeSource(invalidated);
 }
 
-TEST(RunLoopTest, PerformMayInvalidateOrStopItsOwnLoop) {
+TEST(RunLoopTest, RunUntilEndsAtTheDeadlineOnStopOrAtOnceWithoutSources) {
   RunLoop& loop = RunLoop::current();
+  auto deadline = in(10s);
+  loop.runUntil(deadline);  // no sources
+  EXPECT_LT(Clock::now(), deadline);
+  auto idle = std::make_shared<RunLoopSource>([] {});
+  loop.addSource(idle);
+  // A perform may invalidate its own source and stop its own loop.
   std::shared_ptr<RunLoopSource> source;
   int performed = 0;
   source = std::make_shared<RunLoopSource>([&] {
@@ -113,27 +84,24 @@ TEST(RunLoopTest, PerformMayInvalidateOrStopItsOwnLoop) {
   });
   loop.addSource(source);
   source->signal();
-  auto deadline = in(10s);
+  deadline = in(10s);
   loop.runUntil(deadline);
   EXPECT_LT(Clock::now(), deadline);
   EXPECT_EQ(performed, 1);
-  loop.removeSource(source);
-}
-
-TEST(RunLoopTest, RunUntilEndsAtTheDeadlineOnStopOrAtOnceWithoutSources) {
-  RunLoop& loop = RunLoop::current();
-  loop.runUntil(in(10s));  // no sources: returns at once
-  auto source = std::make_shared<RunLoopSource>([] {});
-  loop.addSource(source);
-  auto deadline = in(30ms);
+  deadline = in(30ms);
   loop.runUntil(deadline);
   EXPECT_GE(Clock::now(), deadline);
-  std::thread stopper([&] { loop.stop(); });
-  deadline = in(10s);
-  loop.runUntil(deadline);  // a stop that came before the run still ends it
-  stopper.join();
-  EXPECT_LT(Clock::now(), deadline);
+  // A stop from another thread ends the run, whether it comes before the run or during it.
+  for (bool joinFirst : {true, false}) {
+    std::thread stopper([&] { loop.stop(); });
+    if (joinFirst) stopper.join();
+    deadline = in(10s);
+    loop.runUntil(deadline);
+    if (!joinFirst) stopper.join();
+    EXPECT_LT(Clock::now(), deadline) << joinFirst;
+  }
   loop.removeSource(source);
+  loop.removeSource(idle);
 }
 
 // Producers count up then signal; the loop must see every count, however the signals and its
