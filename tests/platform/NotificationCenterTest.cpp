@@ -56,23 +56,25 @@ TEST(NotificationCenterTest, DeliversToEveryObserverInOrderOnThePostingThread) {
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
 }
 
-TEST(NotificationCenterTest, RemovesOnlyTheNamedRegistrations) {
+TEST(NotificationCenterTest, RemovesOnlyTheGivenRegistrations) {
   NotificationCenter center;
-  int observer = 0;
+  int observer = 0, other = 0;
   std::vector<std::string> got;
-  auto note = [&](const Notification& n) { got.push_back(n.name); };
-  center.addObserver(&observer, "A", nullptr, note);
-  center.addObserver(&observer, "B", &kSenderA, note);
-  center.addObserver(&observer, "B", &kSenderB, note);
+  auto note = [&](std::string who) { return [&got, who](const Notification& n) { got.push_back(who + n.name); }; };
+  center.addObserver(&observer, "A", nullptr, note("o"));
+  center.addObserver(&observer, "B", &kSenderA, note("o"));
+  center.addObserver(&observer, "B", &kSenderB, note("o"));
+  center.addObserver(&other, "A", nullptr, note("x"));
+  auto postAll = [&] {
+    got.clear();
+    for (const int* sender : {&kSenderA, &kSenderB}) center.post({"B", sender, nullptr});
+    center.post({"A", nullptr, nullptr});
+    return got;
+  };
   center.removeObserver(&observer, "B", &kSenderA);
-  center.post({"A", nullptr, nullptr});
-  center.post({"B", &kSenderA, nullptr});
-  center.post({"B", &kSenderB, nullptr});
-  EXPECT_EQ(got, (std::vector<std::string>{"A", "B"}));
-  center.removeObserver(&observer, "", nullptr);
-  center.post({"A", nullptr, nullptr});
-  center.post({"B", &kSenderB, nullptr});
-  EXPECT_EQ(got.size(), 2u);
+  EXPECT_EQ(postAll(), (std::vector<std::string>{"oB", "oA", "xA"}));
+  center.removeObserver(&observer);
+  EXPECT_EQ(postAll(), std::vector<std::string>{"xA"});
 }
 
 TEST(NotificationCenterTest, CallbackMayRemoveItselfAndLaterObservers) {

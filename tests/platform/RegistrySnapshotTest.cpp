@@ -25,11 +25,8 @@ TEST(RegistrySnapshotTest, LoadsEntriesPropertiesAndOrder) {
   ASSERT_NE(modem, nullptr);
   EXPECT_EQ(modem->className(), "HwSerialBSDClient");  // the first of the two "modem"s
   EXPECT_EQ(Value(std::make_shared<Dictionary>(store.properties(modem))),
-            Value(makeDictionary({{"compatible", dataWithString(std::string("vantik\0", 7))},
-                                  {"count", 2},
-                                  {"ratio", 0.5},
-                                  {"on", true},
-                                  {"list", makeArray({1, "a"})},
+            Value(makeDictionary({{"compatible", dataWithString(std::string("vantik\0", 7))}, {"count", 2},
+                                  {"ratio", 0.5}, {"on", true}, {"list", makeArray({1, "a"})},
                                   {"map", makeDictionary({{"k", Data(std::vector<uint8_t>{0xff})}})}})));
   std::vector<std::string> names;
   for (auto* e : store.planeEntries("HwService", true)) names.push_back(e->className());

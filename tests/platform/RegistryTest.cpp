@@ -98,24 +98,23 @@ TEST_F(RegistryTest, PlaneIteratorIsDepthFirstPreOrder) {
 }
 
 TEST_F(RegistryTest, MatchingComparesClassExactlyAndEveryOtherKey) {
+  auto with = [](const char* cls, const char* key, Value value) {
+    return makeDictionary({{"class", cls}, {key, std::move(value)}});
+  };
   struct Case {
     const char* what;
     DictionaryRef description;
     std::vector<std::string> found;
   } cases[] = {
       {"class alone", RegistryMatchClass("HwSerialBSDClient"), {"serial", "x"}},
-      {"class and property",
-       makeDictionary({{"class", "HwSerialBSDClient"}, {"HwSerialBSDClientType", "HwSerialStream"}}), {"serial"}},
-      {"property absent", makeDictionary({{"class", "HwSerialBSDClient"}, {"Missing", 1}}), {}},
+      {"class and property", with("HwSerialBSDClient", "HwSerialBSDClientType", "HwSerialStream"), {"serial"}},
+      {"property absent", with("HwSerialBSDClient", "Missing", 1), {}},
       {"class prefix", RegistryMatchClass("HwSerial"), {}},
       {"no class", makeDictionary({{"HwSerialBSDClientType", "HwRS232"}}), {}},
-      {"integer property", makeDictionary({{"class", "TarvoSM56KUSBModemFamily"}, {"locationID", 0x1a100000}}),
-       {"m1"}},
-      {"same number as text",
-       makeDictionary({{"class", "TarvoSM56KUSBModemFamily"}, {"locationID", "438304768"}}), {}},
-      {"byte string", makeDictionary({{"class", "ModemA"}, {"compatible", dataWithString("vantik")}}), {"modem"}},
-      {"array by contents", makeDictionary({{"class", "HwSerialBSDClient"}, {"Ports", makeArray({1, 2})}}),
-       {"serial"}},
+      {"integer property", with("TarvoSM56KUSBModemFamily", "locationID", 0x1a100000), {"m1"}},
+      {"same number as text", with("TarvoSM56KUSBModemFamily", "locationID", "438304768"), {}},
+      {"byte string", with("ModemA", "compatible", dataWithString("vantik")), {"modem"}},
+      {"array by contents", with("HwSerialBSDClient", "Ports", makeArray({1, 2})), {"serial"}},
   };
   for (auto& c : cases) {
     RegistryHandle it = 0;
