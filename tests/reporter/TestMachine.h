@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,23 +62,17 @@ class TestMachine {
     if (version) info->set("PkBundleShortVersionString", *version);
     dir_.write("root/" + std::string(kDriverBundles) + name + ".drvx/Contents/Info.json", toJson(info));
   }
-  // A drvxstat that logs its arguments and lists the loaded drivers (identifier to the text
-  // between the parentheses); with a mark device it also writes "DRVXSTAT" to it, so a scripted
-  // modem's log shows when it ran.
+  // A drvxstat that lists the loaded drivers (identifier to the text between the parentheses)
+  // when asked with -b<identifier> as its second argument; with a mark device it also writes
+  // "DRVXSTAT" to it, so a scripted modem's log shows when it ran.
   void addDrvxstat(const std::map<std::string, std::string>& loaded, const std::string& markDevice = "") {
-    std::string script = "#!/bin/sh\necho \"$@\" >> '" + file("drvxstat.log") + "'\n";
+    std::string script = "#!/bin/sh\n";
     if (!markDevice.empty()) script += "printf 'DRVXSTAT\\r' > '" + markDevice + "'\n";
     script += "case \"$2\" in\n";
     for (const auto& [id, version] : loaded)
       script += "  -b" + id + ") echo '  101 0 0xff 0x5000 0x5000 " + id + " (" + version + ") <5 4 3>' ;;\n";
     script += "esac\n";
     ::chmod(dir_.write("root/usr/sbin/drvxstat", script).c_str(), 0755);
-  }
-  std::vector<std::string> drvxstatRuns() const {
-    std::ifstream in(file("drvxstat.log"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
   }
 
   // /var/db/modem.prefs holding code, valid or failing its checksum.
