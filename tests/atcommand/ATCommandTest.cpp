@@ -1,55 +1,96 @@
+// AT commands and the plug-in's dialogue on the shared serial port, opened on a real pty.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <termios.h>
 
+#include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "atcommand/ATCommand.h"
 #include "atcommand/ExpectedResponseATCommand.h"
-#include "atcommand/ModemLine.h"
 #include "platform/Posix.h"
+#include "platform/RegistryStore.h"
+#include "reporter/XRModemPlugin.h"
+#include "serial/SerialPortList.h"
+#include "serial/TTYPort.h"
+#include "support/Descriptors.h"
+#include "support/ProcessResources.h"
+#include "support/RegistryTesting.h"
+#include "support/TempDirectory.h"
 #include "tools/modemsim/PseudoTerminal.h"
+#include "tools/modemsim/ScriptedModem.h"
 
 namespace xr {
 namespace {
 using namespace std::string_literals;
-using test::ModemLine;
 
-struct Behaviour {
-  std::string label;
-  ModemScript script;
-  std::optional<std::string> answer;  // the cleaned reply to "ATI4\r"; nullopt: times out
+std::optional<std::string> ask(const std::string& command, int32_t timeout = 5) {
+  const auto c = ATCommand::atCommandWithCommandString(command, timeout);
+  c->send();
+  return c->cleanedResponse();
+}
+
+// The shared port, a registry of serial ports and a scripted modem. Tearing down closes the
+// port and stops the modem, then checks that nothing is left over and that the line has its
+// attributes back.
+class ModemLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    descriptors_ = test::openDescriptors();
+    threads_ = test::threadCount();
+    SerialPortList::resetSharedSerialPortList();
+  }
+  void startModem(ModemScript script) {
+    std::string error;
+    modem_ = ScriptedModem::start(std::move(script), &error);
+    ASSERT_TRUE(modem_) << error;
+    ASSERT_EQ(tcgetattr(modem_->lineDescriptor(), &before_), 0);
+  }
+  void openLine(ModemScript script) {
+    startModem(std::move(script));
+    port_->setPath(modem_->devicePath());
+    port_->open();
+    ASSERT_TRUE(port_->portOpened());
+  }
+  void TearDown() override {
+    port_->close();
+    if (modem_ && !lineDropped_) {
+      struct termios after{};
+      EXPECT_EQ(tcgetattr(modem_->lineDescriptor(), &after), 0);
+      EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0) << "line attributes not restored";
+    }
+    modem_.reset();
+    EXPECT_EQ(test::openDescriptors(), descriptors_);
+    EXPECT_EQ(test::threadCount(), threads_);
+    SerialPortList::resetSharedSerialPortList();
+    EXPECT_TRUE(test::allGivenBack(*store_));
+  }
+  void listPort(const char* name, const std::string& path) {
+    store_->addEntry(store_->root("HwService"), name, "HwSerialBSDClient",
+                     makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
+                                     {"HwTTYDevice", name},
+                                     {"HwCalloutDevice", path}}));
+  }
+
+  std::shared_ptr<TTYPort> port_ = TTYPort::sharedTTYPort();
+  std::unique_ptr<ScriptedModem> modem_;
+  bool lineDropped_ = false;  // the modem hung up: the line has no attributes any more
+  struct termios before_{};
+  std::set<int> descriptors_;
+  size_t threads_ = 0;
+  std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
+  ScopedRegistry scoped_{store_};
 };
 
-ModemScript answering(const std::string& reply) {
-  ModemScript s;
-  s.replies["ATI4"] = dataWithString(reply);
-  return s;
-}
-
-std::vector<Behaviour> behaviours() {
-  std::vector<Behaviour> all;
-  const std::string reply = "\r\nTarvo Internal Modem\r\n\r\nOK\r\n";
-  // The same bytes in every chunking the modem can make.
-  for (size_t chunk : {0, 1, 2, 3, 5, 7, 11}) {
-    ModemScript s = answering(reply);
-    s.chunkSize = chunk;
-    s.chunkDelayMs = chunk == 0 ? 0 : 1;
-    all.push_back({"chunks of " + std::to_string(chunk), s, "Tarvo Internal ModemOK"});
-  }
-  ModemScript noEcho = answering(reply);
-  noEcho.echo = false;
-  all.push_back({"no echo", noEcho, "Tarvo Internal ModemOK"});
-  ModemScript slow = answering(reply);
-  slow.replyDelayMs = 300;
-  all.push_back({"slow", slow, "Tarvo Internal ModemOK"});
-  all.push_back({"error", ModemScript{}, "ERROR"});
-  all.push_back({"NUL bytes", answering("\r\nA\0B\r\n\r\nOK\r\n"s), "A\0BOK"s});
-  all.push_back({"lower case", answering("\r\nok\r\n"), std::nullopt});
-  ModemScript never;
-  never.silent.insert("ATI4");
-  all.push_back({"never", never, std::nullopt});
-  return all;
-}
+// How the modem answers "ATI4\r", and the cleaned reply; nullopt: the command times out.
+struct Behaviour {
+  const char* label;
+  size_t chunk = 0;  // bytes per write; 0: the whole reply at once
+  bool echo = true;
+  std::string reply = "\r\nTarvo Internal Modem\r\n\r\nOK\r\n";
+  std::optional<std::string> answer = "Tarvo Internal ModemOK";
+};
 
 void PrintTo(const Behaviour& b, std::ostream* os) { *os << b.label; }
 
@@ -57,30 +98,35 @@ class Answers : public ModemLine, public testing::WithParamInterface<Behaviour> 
 
 TEST_P(Answers, EndWithinTheTimeOut) {
   const Behaviour& b = GetParam();
-  openLine(b.script);
-  const auto command = ATCommand::atCommandWithCommandString("ATI4\r", 1);
+  ModemScript script;
+  script.replies["ATI4"] = dataWithString(b.reply);
+  script.chunkSize = b.chunk;
+  script.chunkDelayMs = b.chunk == 0 ? 0 : 1;
+  script.echo = b.echo;
+  openLine(script);
   const auto start = std::chrono::steady_clock::now();
-  command->send();
-  EXPECT_EQ(command->cleanedResponse(), b.answer);
+  EXPECT_EQ(ask("ATI4\r", 1), b.answer);
   if (!b.answer) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   }
   EXPECT_EQ(modem_->receivedCommands(), std::vector<std::string>{"ATI4"});
-
-  // The line still serves the next command.
-  const auto next = ATCommand::atCommandWithCommandString("AT\r", 5);
-  next->send();
-  EXPECT_EQ(next->cleanedResponse(), "OK");
+  EXPECT_EQ(ask("AT\r"), "OK") << "the line still serves the next command";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modem, Answers, testing::ValuesIn(behaviours()), [](const auto& info) {
-  std::string name;
-  for (char c : info.param.label) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-});
+// The same bytes in every chunking the modem can make, and each fault a modem can show.
+INSTANTIATE_TEST_SUITE_P(Modem, Answers,
+                         testing::Values(Behaviour{"whole"}, Behaviour{"bytewise", 1}, Behaviour{"chunks_of_2", 2},
+                                         Behaviour{"chunks_of_3", 3}, Behaviour{"chunks_of_5", 5},
+                                         Behaviour{"chunks_of_7", 7}, Behaviour{"chunks_of_11", 11},
+                                         Behaviour{"no_echo", 0, false},
+                                         Behaviour{"error", 0, true, "\r\nERROR\r\n", "ERROR"},
+                                         Behaviour{"NUL_bytes", 0, true, "\r\nA\0B\r\n\r\nOK\r\n"s, "A\0BOK"s},
+                                         Behaviour{"lower_case", 0, true, "\r\nok\r\n", std::nullopt},
+                                         Behaviour{"silent", 0, true, "", std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ModemLine, FloodWithoutFinalResultTimesOut) {
-  constexpr size_t kFlood = 10u * 1024 * 1024;
+  constexpr size_t kFlood = 10u << 20;
   ModemScript s;
   s.replies["ATI4"] = Data(std::vector<uint8_t>(kFlood, 'A'));
   openLine(s);
@@ -91,6 +137,7 @@ TEST_F(ModemLine, FloodWithoutFinalResultTimesOut) {
   EXPECT_TRUE(command->response().starts_with("ATI4\rAAAA"));
 }
 
+// What follows a complete reply (here 1 MB of junk) never reaches the finished command.
 TEST_F(ModemLine, ReplyIsFixedOnceSendReturns) {
   ModemScript s;
   s.replies["ATI4"] = dataWithString("\r\nOK\r\n" + std::string(1u << 20, 'x'));
@@ -99,10 +146,7 @@ TEST_F(ModemLine, ReplyIsFixedOnceSendReturns) {
   const auto command = ATCommand::atCommandWithCommandString("ATI4\r", 5);
   command->send();
   const std::string response = command->response();
-  ASSERT_EQ(command->cleanedResponse(), command->cleanUpResponse());
-  // Let the rest of the junk arrive: none of it may reach the finished command.
-  const auto rest = ATCommand::atCommandWithCommandString("AT\r", 5);
-  rest->send();
+  ask("AT\r");  // lets the rest arrive
   EXPECT_EQ(command->response(), response);
   EXPECT_EQ(command->cleanedResponse(), command->cleanUpResponse());
 }
@@ -113,11 +157,7 @@ TEST_F(ModemLine, ConcurrentSendersTakeTurns) {
   s.replies["ATI4"] = ModemScript::framedResponse({"four"});
   openLine(s);
   auto asker = [](std::string command, std::string answer) {
-    for (int i = 0; i < 20; ++i) {
-      const auto c = ATCommand::atCommandWithCommandString(command, 5);
-      c->send();
-      EXPECT_EQ(c->cleanedResponse(), answer);
-    }
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(ask(command), answer);
   };
   std::thread other(asker, "ATI1\r", "oneOK");
   asker("ATI4\r", "fourOK");
@@ -130,14 +170,10 @@ TEST_F(ModemLine, ModemVanishingMidReplyEndsInTheTimeOut) {
   s.hangUpAfter.insert("ATI4");
   openLine(s);
   lineDropped_ = true;
-  const auto command = ATCommand::atCommandWithCommandString("ATI4\r", 1);
-  command->send();
-  EXPECT_EQ(command->cleanedResponse(), std::nullopt);
-  EXPECT_TRUE(test::eventually([&] { return test::threadCount() == baseThreads_; }))
+  EXPECT_EQ(ask("ATI4\r", 1), std::nullopt);
+  EXPECT_TRUE(test::eventually([&] { return test::threadCount() == threads_; }))
       << "the read thread should end once the line is gone";
-  const auto after = ATCommand::atCommandWithCommandString("AT\r", 1);
-  after->send();
-  EXPECT_EQ(after->cleanedResponse(), std::nullopt);
+  EXPECT_EQ(ask("AT\r", 1), std::nullopt);
 }
 
 TEST_F(ModemLine, ExpectedResponses) {
@@ -146,23 +182,22 @@ TEST_F(ModemLine, ExpectedResponses) {
   s.replies["ATL"] = dataWithString("\r\nok\r\n");
   openLine(s);
   using List = std::vector<std::string>;
+  auto expecting = [](const char* command, std::optional<List> list) {
+    return ExpectedResponseATCommand::atCommandWithCommandString(
+        command, 1, list ? std::make_shared<const List>(*list) : nullptr);
+  };
   struct Case {
     std::shared_ptr<ExpectedResponseATCommand> command;
     std::optional<std::string> cleaned;
     bool valid;
   } cases[] = {
       {ExpectedResponseATCommand::attentionATCommand(), "OK", true},
-      {ExpectedResponseATCommand::atCommandWithCommandString("ATI3\r", std::make_shared<List>(List{"x", "WORLD"})),
-       "Hello WorldOK", true},
-      {ExpectedResponseATCommand::atCommandWithCommandString("ATI3\r", std::make_shared<List>(List{"planet"})),
-       "Hello WorldOK", false},
-      {ExpectedResponseATCommand::atCommandWithCommandString("ATI3\r", std::make_shared<List>(List{""})),
-       "Hello WorldOK", false},
-      {ExpectedResponseATCommand::atCommandWithCommandString("ATI3\r", nullptr), "Hello WorldOK", false},
+      {expecting("ATI3\r", List{"x", "WORLD"}), "Hello WorldOK", true},
+      {expecting("ATI3\r", List{""}), "Hello WorldOK", false},
+      {expecting("ATI3\r", std::nullopt), "Hello WorldOK", false},
       {ExpectedResponseATCommand::atCommandExpectingOKResponse("ATQ\r"), "ERROR", false},
       // Lower case never completes, so "ok" is not even looked at.
-      {ExpectedResponseATCommand::atCommandWithCommandString("ATL\r", 1, std::make_shared<List>(List{"OK"})),
-       std::nullopt, false},
+      {expecting("ATL\r", List{"OK"}), std::nullopt, false},
   };
   for (const Case& c : cases) {
     c.command->send();
@@ -172,43 +207,72 @@ TEST_F(ModemLine, ExpectedResponses) {
 }
 
 // The test plays the modem itself: it answers a command only after the command gave up.
-TEST(LateReply, IsNeverTakenByTheNextCommand) {
+TEST_F(ModemLine, LateReplyIsNeverTakenByTheNextCommand) {
   std::string error;
   auto pty = PseudoTerminal::open(&error);
   ASSERT_TRUE(pty) << error;
-  const auto port = TTYPort::sharedTTYPort();
-  port->setPath(pty->slavePath());
-  port->open();
-  ASSERT_TRUE(port->portOpened());
+  port_->setPath(pty->slavePath());
+  port_->open();
+  ASSERT_TRUE(port_->portOpened());
 
-  const int master = pty->masterDescriptor();
-  auto readCommand = [&] {
+  std::thread modem([master = pty->masterDescriptor()] {
     std::string got;
-    char c;
-    while (got.empty() || got.back() != '\r') {
-      pollfd p{master, POLLIN, 0};
-      if (posix::poll(&p, 1, 10000) != 1) return got;
-      if (posix::read(master, &c, 1) == 1) got.push_back(c);
+    char buffer[64];
+    for (pollfd p{master, POLLIN, 0}; got.size() < 10 && posix::poll(&p, 1, 10000) == 1;) {
+      got.append(buffer, static_cast<size_t>(std::max<ssize_t>(0, posix::read(master, buffer, sizeof buffer))));
     }
-    return got;
-  };
-  std::thread modem([&] {
-    EXPECT_EQ(readCommand(), "ATI4\r");
-    EXPECT_EQ(readCommand(), "ATI5\r");
+    EXPECT_EQ(got, "ATI4\rATI5\r");
     // The first answer comes only now, ahead of the second command's echo.
-    const std::string late = "ATI4\r\r\nLATE\r\n\r\nOK\r\n";
-    const std::string own = "ATI5\r\r\nMINE\r\n\r\nOK\r\n";
-    EXPECT_EQ(posix::write(master, late.data(), late.size()), static_cast<ssize_t>(late.size()));
-    EXPECT_EQ(posix::write(master, own.data(), own.size()), static_cast<ssize_t>(own.size()));
+    const std::string replies = "ATI4\r\r\nLATE\r\n\r\nOK\r\nATI5\r\r\nMINE\r\n\r\nOK\r\n";
+    EXPECT_EQ(posix::write(master, replies.data(), replies.size()), static_cast<ssize_t>(replies.size()));
   });
-  const auto first = ATCommand::atCommandWithCommandString("ATI4\r", 1);
-  first->send();
-  const auto second = ATCommand::atCommandWithCommandString("ATI5\r", 5);
-  second->send();
+  EXPECT_EQ(ask("ATI4\r", 1), std::nullopt);
+  EXPECT_EQ(ask("ATI5\r"), "MINEOK");
   modem.join();
-  port->close();
-  EXPECT_EQ(first->cleanedResponse(), std::nullopt);
-  EXPECT_EQ(second->cleanedResponse(), "MINEOK");
+  port_->close();
+}
+
+// The plug-in's dialogue: it opens the port the registry names "modem", once, and asks it.
+TEST_F(ModemLine, Dialogue) {
+  ModemScript script;
+  script.replies["ATI4"] = ModemScript::framedResponse({"Tarvo Internal Modem"});
+  script.replies["ATI1"] = ModemScript::framedResponse({"OKAY", "v1.2"});
+  script.replies["ATI3"] = ModemScript::framedResponse({"ok"});
+  script.silent.insert("ATI5");
+  startModem(script);
+  test::TempDirectory dir;
+  const std::string link = dir.file("modem");
+  listPort("serial", modem_->devicePath());
+  listPort("modem", link);
+  XRModemPlugin plugin(nullptr);
+  EXPECT_FALSE(plugin.openInternalModemPort());  // nothing at the path yet
+  EXPECT_FALSE(port_->portOpened());
+  std::filesystem::create_symlink(modem_->devicePath(), link);
+  ASSERT_TRUE(plugin.openInternalModemPort());  // tried again
+  const int descriptor = port_->inDescriptor();
+  port_->setPath("/dev/null");
+  EXPECT_TRUE(plugin.openInternalModemPort());  // open already: nothing reconfigured
+  EXPECT_EQ(port_->inDescriptor(), descriptor);
+  EXPECT_EQ(port_->path(), "/dev/null");
+
+  struct Case {
+    std::string command;
+    std::optional<std::string> answer;
+  } cases[] = {
+      {"ATI4\r", "Tarvo Internal Modem"},
+      {"ATI1\r", "AYv1.2OK"},  // lines joined; only the first "OK" goes
+      {"ATI3\r", "ok"},        // and only in capitals
+      {"AT\r", ""},
+      {"ATI7\r", "ERROR"},
+      {"ATI5\r", std::nullopt},  // after five seconds
+  };
+  for (const Case& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(plugin.sendAnUnknownResponseATCommand(c.command), c.answer) << c.command;
+    if (!c.answer) {
+      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+  }
 }
 
 }  // namespace
