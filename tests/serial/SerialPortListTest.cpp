@@ -85,10 +85,6 @@ TEST_F(SerialPorts, RegistryFailuresLeaveAnEmptyList) {
     EXPECT_EQ(list.serialPortPathForSerialPortName("modem"), std::nullopt);
     store_->injectFault(fault, false);
   }
-  SerialPortList empty;
-  empty.setSerialPorts(std::make_shared<std::vector<PortInfo>>());
-  EXPECT_TRUE(empty.serialPortNames().empty());
-  EXPECT_EQ(empty.serialPortNameForSerialPortPath("/dev/cu.modem"), std::nullopt);
 }
 
 }  // namespace
