@@ -133,6 +133,9 @@ def main():
         latency = results["AtReplyLatency"]
         table.figure("AT reply: last byte to send() return, median", latency["median_us"], "us", 50)
         table.figure("AT reply: last byte to send() return, p99", latency["p99_us"], "us", 1000)
+        hop = results["PtyHop"]["median_us"]
+        table.figure("bare pty hop to a waiting reader, median", hop, "us")
+        table.figure("AT reply above the bare pty hop, median", latency["median_us"] - hop, "us")
         table.figure("AT command CPU while waiting 5 s on silence", results["AtSilentWaitCpu"]["cpu_ms"], "ms", 10,
                      digits=2)
         table.figure("AT command CPU, 10 MB flood", results["AtFloodCpu"]["cpu_ms"], "ms", 1000)
