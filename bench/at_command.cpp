@@ -16,10 +16,10 @@
 #include <thread>
 
 #include "atcommand/ATCommand.h"
-#include "bench/Samples.h"
+#include "Samples.h"
 #include "platform/Posix.h"
 #include "serial/TTYPort.h"
-#include "tools/modemsim/PseudoTerminal.h"
+#include "profile/PseudoTerminal.h"
 
 namespace xr {
 namespace {

@@ -2,7 +2,7 @@
 // (counter median_ms).
 #include <benchmark/benchmark.h>
 
-#include "bench/Samples.h"
+#include "Samples.h"
 #include "platform/Process.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // output, reap, decode. Target: median <= 3 ms (counter median_ms).
 #include <benchmark/benchmark.h>
 
-#include "bench/Samples.h"
+#include "Samples.h"
 #include "tasks/SynchronousTaskRunner.h"
 
 namespace {

@@ -1,9 +1,30 @@
+# xr_expose(TARGET [folder | folder/Header.h] ...)
+# Gives TARGET an include tree of its own under build/include/TARGET holding links to just the
+# folders or headers named, so "folder/Header.h" resolves only for targets that link TARGET.
+# The source root itself is on no target's include path: an include of a layer a target does
+# not depend on fails to compile.
+function(xr_expose target)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  foreach(item ${ARGN})
+    get_filename_component(parent ${root}/${item} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    if(NOT EXISTS ${root}/${item})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${item} ${root}/${item} SYMBOLIC)
+    endif()
+  endforeach()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
 # xr_add_test(NAME name SOURCES a.cpp ... [LIBS lib ...])
 # One GoogleTest executable; each test case becomes its own CTest test.
 function(xr_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} xr_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${T_NAME} PRIVATE
     XR_SOURCE_DIR="${CMAKE_SOURCE_DIR}" XR_BINARY_DIR="${CMAKE_BINARY_DIR}")

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/MachineProfile.h"
+#include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
 #include "host/TextReport.h"
 #include "platform/Json.h"

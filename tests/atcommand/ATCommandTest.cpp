@@ -18,8 +18,8 @@
 #include "support/ProcessResources.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
-#include "tools/modemsim/PseudoTerminal.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/PseudoTerminal.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr {
 namespace {

@@ -16,14 +16,14 @@
 #include <fstream>
 
 #include "e2e/Holdings.h"
-#include "host/MachineProfile.h"
+#include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
 #include "platform/Json.h"
 #include "platform/Posix.h"
 #include "platform/RegistryStore.h"
 #include "support/ModemPrefsRecord.h"
 #include "support/TempDirectory.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/RegistryStore.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr::test {
 

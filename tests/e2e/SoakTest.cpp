@@ -15,11 +15,11 @@
 #include <fstream>
 
 #include "e2e/Holdings.h"
-#include "host/MachineProfile.h"
+#include "profile/MachineProfile.h"
 #include "platform/Json.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/DataHandler.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "host/MachineProfile.h"
+#include "profile/MachineProfile.h"
 #include "host/XRReporter.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"

@@ -11,7 +11,7 @@
 #include "support/ProcessResources.h"
 #include "support/RegistryTesting.h"
 #include "support/ValuePrinting.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr {
 namespace {

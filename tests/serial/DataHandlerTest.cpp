@@ -8,7 +8,7 @@
 #include "platform/Posix.h"
 #include "serial/DataHandler.h"
 #include "support/ProcessResources.h"
-#include "tools/modemsim/PseudoTerminal.h"
+#include "profile/PseudoTerminal.h"
 
 namespace xr {
 namespace {

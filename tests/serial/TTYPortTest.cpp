@@ -10,7 +10,7 @@
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"
 #include "support/ProcessResources.h"
-#include "tools/modemsim/PseudoTerminal.h"
+#include "profile/PseudoTerminal.h"
 
 namespace xr {
 namespace {

@@ -8,7 +8,7 @@
 #include "platform/Process.h"
 #include "support/RunProgram.h"
 #include "support/TempDirectory.h"
-#include "tools/modemsim/ModemScript.h"
+#include "profile/ModemScript.h"
 
 namespace xr {
 namespace {

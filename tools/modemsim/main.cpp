@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Serves a scripted modem on a pseudo-terminal and prints its device path."};

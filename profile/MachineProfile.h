@@ -6,7 +6,7 @@
 
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 namespace xr {
 

@@ -1,4 +1,4 @@
-#include "tools/modemsim/PseudoTerminal.h"
+#include "profile/PseudoTerminal.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

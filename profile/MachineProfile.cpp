@@ -1,4 +1,4 @@
-#include "host/MachineProfile.h"
+#include "profile/MachineProfile.h"
 
 #include <filesystem>
 #include <system_error>

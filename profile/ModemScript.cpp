@@ -1,4 +1,4 @@
-#include "tools/modemsim/ModemScript.h"
+#include "profile/ModemScript.h"
 
 #include "platform/Json.h"
 

@@ -1,4 +1,4 @@
-#include "tools/modemsim/ScriptedModem.h"
+#include "profile/ScriptedModem.h"
 
 #include <poll.h>
 

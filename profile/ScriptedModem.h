@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/Posix.h"
-#include "tools/modemsim/ModemScript.h"
-#include "tools/modemsim/PseudoTerminal.h"
+#include "profile/ModemScript.h"
+#include "profile/PseudoTerminal.h"
 
 namespace xr {
 
