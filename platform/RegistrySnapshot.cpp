@@ -85,7 +85,13 @@ class SnapshotLoader {
       case Value::Type::Array: {
         size_t i = 0;
         for (const auto& e : *v.array()) {
-          if (std::string fault = propertyFault(e); !fault.empty()) return "[" + std::to_string(i) + "]" + fault;
+          // Appended, not "[" + ...: g++ 12 at -O3 sees an overlapping copy in operator+(const char*, string&&).
+          if (std::string fault = propertyFault(e); !fault.empty()) {
+            std::string where = "[";
+            where += std::to_string(i);
+            where += ']';
+            return where + fault;
+          }
           ++i;
         }
         return "";

@@ -22,7 +22,7 @@ TEST(ValueTest, DataTextGroupsFourBytesWithoutATrailingSpace) {
 
 TEST(ValueTest, DictionaryKeepsInsertionOrderThroughReplaceAndRemove) {
   Dictionary d;
-  for (int i = 0; i < 20; ++i) d.set("k" + std::to_string(i), i);
+  for (int i = 0; i < 20; ++i) d.set(std::string("k").append(std::to_string(i)), i);  // "k" + ...: g++ 12 -O3 -Wrestrict
   d.set("k3", "replaced");
   EXPECT_TRUE(d.remove("k0"));
   EXPECT_FALSE(d.remove("absent"));
