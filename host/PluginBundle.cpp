@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -12,6 +11,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kBundleExtension = ".xrplugin";
 constexpr const char* kFactorySymbol = "XRPluginCreatePrincipalReporter";
+constexpr const char* kABIVersionSymbol = "XRPluginABIVersion";
+constexpr const char* kVersionSymbol = "XRPluginVersion";
 
 bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -31,9 +32,10 @@ void PluginBundle::LibraryCloser::operator()(void* handle) const {
   if (handle) ::dlclose(handle);
 }
 
-PluginBundle::PluginBundle(Key, std::string directory, std::unique_ptr<void, LibraryCloser> library,
-                           std::unique_ptr<XRReporter> reporter)
+PluginBundle::PluginBundle(Key, std::string directory, std::string version,
+                           std::unique_ptr<void, LibraryCloser> library, std::unique_ptr<XRReporter> reporter)
     : name_(fs::path(directory).filename().string()),
+      version_(std::move(version)),
       bundle_(std::move(directory)),
       library_(std::move(library)),
       reporter_(std::move(reporter)) {
@@ -64,24 +66,23 @@ std::unique_ptr<PluginBundle> PluginBundle::load(const std::string& directory, s
   std::unique_ptr<void, LibraryCloser> library(::dlopen(object.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
   if (!library) return fail(object + ": plug-in cannot be loaded: " + loaderFault(object));
 
-  ::dlerror();
+  // Both versions are data: reading them runs none of the bundle's code.
+  const auto* abi = static_cast<const unsigned*>(::dlsym(library.get(), kABIVersionSymbol));
+  if (!abi) return fail(object + ": plug-in does not export " + kABIVersionSymbol + ", built for an older xrreport");
+  if (*abi != XR_PLUGIN_ABI_VERSION) {
+    return fail(object + ": plug-in built for plug-in ABI " + std::to_string(*abi) + ", this xrreport loads ABI " +
+                std::to_string(XR_PLUGIN_ABI_VERSION));
+  }
+  const auto* version = static_cast<const char*>(::dlsym(library.get(), kVersionSymbol));
+  if (!version) return fail(object + ": plug-in does not export " + kVersionSymbol);
+
   void* symbol = ::dlsym(library.get(), kFactorySymbol);
   if (!symbol) return fail(object + ": plug-in does not export " + kFactorySymbol);
   auto factory = reinterpret_cast<decltype(&XRPluginCreatePrincipalReporter)>(symbol);
 
   std::unique_ptr<XRReporter> reporter(factory());
   if (!reporter) return fail(object + ": plug-in made no principal reporter");
-  return std::make_unique<PluginBundle>(Key{}, directory, std::move(library), std::move(reporter));
-}
-
-std::vector<std::string> findPluginBundles(const std::string& directory) {
-  std::vector<std::string> bundles;
-  std::error_code ec;
-  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    if (endsWith(it->path().filename().string(), kBundleExtension)) bundles.push_back(it->path().string());
-  }
-  std::sort(bundles.begin(), bundles.end());
-  return bundles;
+  return std::make_unique<PluginBundle>(Key{}, directory, version, std::move(library), std::move(reporter));
 }
 
 }  // namespace xr

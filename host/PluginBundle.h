@@ -10,7 +10,8 @@
 namespace xr {
 
 // One loaded plug-in bundle: a NAME.xrplugin directory holding exactly one shared object that
-// exports XRPluginCreatePrincipalReporter, its resources and its string table. Owns the
+// exports the plug-in symbols of host/XRReporter.h, its resources and its string table. A
+// bundle built for another plug-in ABI is refused before any of its code is called. Owns the
 // library handle and the principal reporter; the reporter is destroyed before the handle is
 // given back.
 class PluginBundle {
@@ -24,6 +25,8 @@ class PluginBundle {
 
   // The bundle's name: its directory name without ".xrplugin".
   const std::string& name() const { return name_; }
+  // XRPluginVersion: the bundle's own version.
+  const std::string& version() const { return version_; }
   const Bundle& bundle() const { return bundle_; }
   XRReporter& principalReporter() const { return *reporter_; }
 
@@ -34,18 +37,16 @@ class PluginBundle {
   struct Key {};  // only load() makes bundles
 
  public:
-  PluginBundle(Key, std::string directory, std::unique_ptr<void, LibraryCloser> library,
+  PluginBundle(Key, std::string directory, std::string version, std::unique_ptr<void, LibraryCloser> library,
                std::unique_ptr<XRReporter> reporter);
 
  private:
   std::string name_;
+  std::string version_;
   Bundle bundle_;
   // Declared before reporter_ so it is destroyed after it: the reporter's code lives in it.
   std::unique_ptr<void, LibraryCloser> library_;
   std::unique_ptr<XRReporter> reporter_;
 };
-
-// The *.xrplugin directories directly inside directory, sorted by name.
-std::vector<std::string> findPluginBundles(const std::string& directory);
 
 }  // namespace xr

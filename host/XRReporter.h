@@ -17,6 +17,19 @@ class XRReporter {
 
 }  // namespace xr
 
-// Every plug-in bundle exports this one function: it makes the bundle's principal reporter,
-// owned by the caller. nullptr when it cannot be made.
+// The version of what host and plug-in share: XRReporter, the value types it passes and the
+// exports below. Raised on any change to them, so the host refuses a bundle built against
+// another one instead of crashing inside it.
+#define XR_PLUGIN_ABI_VERSION 1
+
+// Every plug-in bundle exports three symbols. XRPluginCreatePrincipalReporter makes the bundle's
+// principal reporter, owned by the caller; nullptr when it cannot be made. XRPluginABIVersion
+// is the XR_PLUGIN_ABI_VERSION the bundle was built with, XRPluginVersion the bundle's own
+// version; XR_PLUGIN_EXPORT_VERSIONS("1.2") in one of the bundle's sources defines both.
 extern "C" xr::XRReporter* XRPluginCreatePrincipalReporter();
+extern "C" const unsigned XRPluginABIVersion;
+extern "C" const char XRPluginVersion[];
+
+#define XR_PLUGIN_EXPORT_VERSIONS(version)                                                            \
+  extern "C" __attribute__((visibility("default"))) const unsigned XRPluginABIVersion = XR_PLUGIN_ABI_VERSION; \
+  extern "C" __attribute__((visibility("default"))) const char XRPluginVersion[] = version

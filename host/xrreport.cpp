@@ -1,4 +1,4 @@
-// xrreport: loads the plug-in bundles beside it and prints the report each one makes, for this
+// xrreport: loads the plug-in bundles on its search path and prints the report each one makes, for this
 // machine or for a machine profile.
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 
 #include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
+#include "host/PluginSearchPath.h"
 #include "host/TextReport.h"
 #include "platform/Json.h"
 #include "platform/Trace.h"
@@ -28,13 +29,6 @@ int unusable(const std::string& message) {
   return kUnusable;
 }
 
-// The directory of the running executable: plug-in bundles are installed beside it.
-std::string executableDirectory() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(".") : self.parent_path().string();
-}
-
 void traceToStandardError(std::string_view line) {
   std::string text(line);
   text += '\n';
@@ -47,37 +41,47 @@ int run(int argc, char** argv) {
   std::string machine;
   std::string format = "text";
   bool trace = false;
+  bool version = false;
   auto* machineOption = app.add_option("--machine", machine, "Report on the machine profile in DIR")->type_name("DIR");
   app.add_option("--format", format, "Output format: text (readable) or json (an array of report dictionaries)")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
   app.add_flag("--trace", trace, "Print the modem dialogue on standard error as it happens");
-  app.set_version_flag("--version", "xrreport " XR_VERSION);
+  app.add_flag("--version", version, "Print the version of xrreport and of each plug-in, with its path");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
     std::cerr << "xrreport: " << e.what() << "\n\n" << app.help();
     return kBadCommandLine;
   }
 
   std::string error;
   std::unique_ptr<MachineProfile> profile;
-  if (machineOption->count() > 0) {
+  if (machineOption->count() > 0 && !version) {
     profile = MachineProfile::open(machine, &error);
     if (!profile) return unusable(error);
   }
   if (trace) setTraceSink(traceToStandardError);
 
-  std::string pluginDirectory = executableDirectory();
-  std::vector<std::string> paths = findPluginBundles(pluginDirectory);
-  if (paths.empty()) return unusable(pluginDirectory + ": no plug-in bundle (*.xrplugin) found");
+  const PluginSearchPath searchPath = PluginSearchPath::forThisProcess();
+  const auto paths = searchPath.bundles(&error);
+  if (!paths) return unusable(error);
+  if (paths->empty()) return unusable("no plug-in bundle (*.xrplugin) in " + searchPath.text());
   // Declared after the profile so plug-ins go before the machine they report on.
   std::vector<std::unique_ptr<PluginBundle>> plugins;
-  for (const std::string& path : paths) {
+  for (const std::string& path : *paths) {
     auto plugin = PluginBundle::load(path, &error);
     if (!plugin) return unusable(error);
     plugins.push_back(std::move(plugin));
+  }
+
+  if (version) {
+    std::string text = "xrreport " XR_VERSION " (plug-in ABI " + std::to_string(XR_PLUGIN_ABI_VERSION) + ")\n";
+    for (const auto& plugin : plugins)
+      text += "  " + plugin->name() + " " + plugin->version() + " " + plugin->bundle().path() + "\n";
+    std::cout << text << std::flush;
+    return std::cout ? kReported : unusable("standard output cannot be written");
   }
 
   auto reports = makeArray();

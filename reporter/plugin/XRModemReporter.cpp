@@ -26,6 +26,8 @@ DictionaryRef XRModemReporter::updateDictionary(const DictionaryRef& dictionary)
 
 }  // namespace xr
 
+XR_PLUGIN_EXPORT_VERSIONS(XR_VERSION);
+
 extern "C" __attribute__((visibility("default"))) xr::XRReporter* XRPluginCreatePrincipalReporter() {
   return std::make_unique<xr::XRModemReporter>().release();
 }

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
+#include "host/XRReporter.h"
 #include "platform/Json.h"
 #include "support/RunProgram.h"
 #include "support/TempDirectory.h"
@@ -17,18 +22,27 @@ using test::TempDirectory;
 
 const std::string kTestPlugin = XR_TEST_PLUGIN_DIR "/HostTest.so";
 
-// xrreport copied into a directory of its own, so the bundles beside it are the test's.
+// xrreport copied into a directory of its own (or a folder of it), so the bundles beside it
+// are the test's. XRREPORT_PLUGIN_PATH is set to pluginPath, so the test's own does not count.
 struct Installation : TempDirectory {
-  Installation() { fs::copy_file(XR_BINARY_DIR "/bin/xrreport", file("xrreport")); }
-  ProgramResult run(const std::vector<std::string>& args, const std::string& mode = "") const {
-    return test::runProgram(file("xrreport"), args, {{"HOSTTEST_MODE", mode}});
+  explicit Installation(const std::string& binary = "xrreport") : binary_(file(binary)) {
+    fs::create_directories(fs::path(binary_).parent_path());
+    fs::copy_file(XR_BINARY_DIR "/bin/xrreport", binary_);
   }
+  ProgramResult run(const std::vector<std::string>& args, const std::string& mode = "",
+                    const std::string& pluginPath = "") const {
+    return test::runProgram(binary_, args, {{"HOSTTEST_MODE", mode}, {"XRREPORT_PLUGIN_PATH", pluginPath}});
+  }
+
+ private:
+  std::string binary_;
 };
 
-// DIR/NAME.xrplugin holding the given shared object (as NAME.so) and the test string table.
-void addBundle(const TempDirectory& dir, const std::string& name, const std::string& object = kTestPlugin) {
-  const std::string bundle = dir.makeDirectory(name + ".xrplugin");
-  fs::copy_file(object, bundle + "/" + name + ".so");
+// DIR/PATH.xrplugin holding the given shared object (as NAME.so, NAME the last part of PATH)
+// and the test string table.
+void addBundle(const TempDirectory& dir, const std::string& path, const std::string& object = kTestPlugin) {
+  const std::string bundle = dir.makeDirectory(path + ".xrplugin");
+  fs::copy_file(object, bundle + "/" + fs::path(path).filename().string() + ".so");
   fs::copy_file(XR_SOURCE_DIR "/tests/host/plugin/Localizable.json", bundle + "/Localizable.json");
 }
 
@@ -106,7 +120,6 @@ TEST(XrreportCommandLine, ExitStatusAndMessage) {
     std::string inOut, inErr;
   } cases[] = {
       {{"--help"}, 0, "Usage: xrreport", ""},
-      {{"--version"}, 0, "xrreport " XR_VERSION "\n", ""},
       {{"--trace", "--format", "json"}, 0, "\"_items\"", ""},
       {{"--format", "xml"}, 2, "", "xml"},
       {{"--format"}, 2, "", "--format"},
@@ -128,6 +141,60 @@ TEST(XrreportCommandLine, ExitStatusAndMessage) {
   }
 }
 
+// The man page's OPTIONS section lists the options --help shows, no more and no fewer.
+TEST(XrreportManPage, ListsEveryOptionOfHelp) {
+  std::set<std::string> inHelp, inManPage;
+  const ProgramResult help = Installation().run({"--help"});
+  ASSERT_EQ(help.status, 0) << help.err;
+  std::istringstream helpLines(help.out);
+  const std::regex helpOption(R"(^  (-[-a-z]+(,-[-a-z]+)*)( |$))");  // "  -h,--help   Print..."
+  for (std::string line; std::getline(helpLines, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, helpOption)) continue;
+    std::istringstream names(m[1].str());
+    for (std::string name; std::getline(names, name, ',');) inHelp.insert(name);
+  }
+
+  std::ifstream page(XR_BINARY_DIR "/doc/xrreport.1");
+  ASSERT_TRUE(page) << "the man page is built beside the program";
+  const std::regex manOption(R"(\\-(\\-)?[a-z][-a-z]*)");  // \-h, \-\-format
+  bool inOptions = false;
+  std::string previous;
+  for (std::string line; std::getline(page, line); previous = line) {
+    if (line.starts_with(".SH")) inOptions = line == ".SH OPTIONS";
+    if (!inOptions || previous != ".TP") continue;  // a tag line: the option it describes
+    for (std::sregex_iterator it(line.begin(), line.end(), manOption), end; it != end; ++it)
+      inManPage.insert(std::regex_replace(it->str(), std::regex(R"(\\)"), ""));
+  }
+  EXPECT_FALSE(inHelp.empty()) << help.out;
+  EXPECT_EQ(inManPage, inHelp);
+}
+
+// XRREPORT_PLUGIN_PATH's directories in order, then the executable's, then the installed
+// plug-in directory found from the executable's: a bundle name found first hides later ones.
+// Bundles go by name whatever their directory; --version shows which bundle was taken.
+TEST(XrreportPluginPath, FirstBundleOfANameIsLoadedAndListed) {
+  Installation install("bin/xrreport");
+  const std::string installed = "bin/" XR_PLUGINDIR_FROM_BINDIR;
+  addBundle(install, "first/Beta");
+  addBundle(install, "second/Beta", XR_TEST_PLUGIN_DIR "/OtherAbi.so");
+  addBundle(install, "second/Gamma");
+  addBundle(install, "bin/Alpha");
+  addBundle(install, "bin/Gamma", XR_TEST_PLUGIN_DIR "/OtherAbi.so");
+  addBundle(install, installed + "/Alpha", XR_TEST_PLUGIN_DIR "/OtherAbi.so");
+  addBundle(install, installed + "/Delta");
+  const auto at = [&](const std::string& bundle) {
+    return " 2.5-test " + fs::path(install.file(bundle + ".xrplugin")).lexically_normal().string() + "\n";
+  };
+  // Empty entries around and between the two count for nothing.
+  const std::string pluginPath = std::string(":").append(install.file("first")) + "::" + install.file("second") + ":";
+  const ProgramResult r = install.run({"--version"}, "", pluginPath);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "xrreport " XR_VERSION " (plug-in ABI " + std::to_string(XR_PLUGIN_ABI_VERSION) + ")\n" +
+                       "  Alpha" + at("bin/Alpha") + "  Beta" + at("first/Beta") + "  Delta" + at(installed + "/Delta") +
+                       "  Gamma" + at("second/Gamma"));
+}
+
 // Broken machine profiles and plug-in bundles: exit status 1, nothing on stdout, one line on
 // stderr naming the file, then the fault.
 TEST(Xrreport, FaultsAreNamedAndFail) {
@@ -135,10 +202,11 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
   struct Case {
     const char* name;
     void (*make)(const TempDirectory&);  // fills the installation, which holds the profile "m"
-    std::string file;                    // named in the message; "": the installation
+    std::string file;                    // named first in the message; "": none
     std::string fault;
     std::string mode = "";  // HOSTTEST_MODE
     const char* profile = "m";
+    std::string pluginPath = "";  // XRREPORT_PLUGIN_PATH, inside the installation
   } cases[] = {
       {"profile missing", [](auto&) {}, "absent", "does not exist", "", "absent"},
       {"profile is a file", [](auto& i) { i.write("plain", "x"); }, "plain", "not a directory", "", "plain"},
@@ -169,6 +237,18 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
        "cannot be loaded"},
       {"no factory", [](auto& i) { addBundle(i, "Bare", XR_TEST_PLUGIN_DIR "/NoFactory.so"); },
        "Bare.xrplugin/Bare.so", "does not export XRPluginCreatePrincipalReporter"},
+      {"no ABI version", [](auto& i) { addBundle(i, "Old", XR_TEST_PLUGIN_DIR "/NoAbi.so"); }, "Old.xrplugin/Old.so",
+       "does not export XRPluginABIVersion"},
+      {"another ABI", [](auto& i) { addBundle(i, "Next", XR_TEST_PLUGIN_DIR "/OtherAbi.so"); },
+       "Next.xrplugin/Next.so", "built for plug-in ABI " + std::to_string(XR_PLUGIN_ABI_VERSION + 1)},
+      {"plug-in path missing", alpha, "extra", "plug-in directory in XRREPORT_PLUGIN_PATH cannot be read", "", "m",
+       "extra"},
+      {"broken bundle on the plug-in path",
+       [](auto& i) {
+         addBundle(i, "Alpha");
+         i.makeDirectory("extra/Beta.xrplugin");
+       },
+       "extra/Beta.xrplugin", "no shared object", "", "m", "extra"},
       {"factory refuses", alpha, "Alpha.xrplugin/Alpha.so", "no principal reporter", "refuse"},
       {"no report dictionary", alpha, "Alpha.xrplugin", "no report dictionary", "no-report"},
       {"reporter throws", alpha, "Alpha.xrplugin", "test plug-in gave up", "throw"},
@@ -184,11 +264,12 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
     Installation install;
     install.makeDirectory("m");
     c.make(install);
-    const ProgramResult r = install.run({"--machine", install.file(c.profile), "--format", "json"}, c.mode);
-    const std::string named = c.file.empty() ? install.path() : install.file(c.file);
+    const ProgramResult r = install.run({"--machine", install.file(c.profile), "--format", "json"}, c.mode,
+                                        c.pluginPath.empty() ? "" : install.file(c.pluginPath));
+    const std::string named = c.file.empty() ? "" : install.file(c.file) + ": ";
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(r.err.starts_with("xrreport: " + named + ": ") && r.err.find(c.fault) != std::string::npos &&
+    EXPECT_TRUE(r.err.starts_with("xrreport: " + named) && r.err.find(c.fault) != std::string::npos &&
                 r.err.find('\n') == r.err.size() - 1)
         << r.err;
   }

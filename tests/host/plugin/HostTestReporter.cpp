@@ -48,6 +48,8 @@ class HostTestReporter : public xr::XRReporter {
 
 }  // namespace
 
+XR_PLUGIN_EXPORT_VERSIONS("2.5-test");
+
 extern "C" __attribute__((visibility("default"))) xr::XRReporter* XRPluginCreatePrincipalReporter() {
   if (mode() == "refuse") return nullptr;
   return std::make_unique<HostTestReporter>().release();
