@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# install_test.sh BUILD_DIR: "cmake --install" into a fresh prefix, then, with no environment
+# set, the installed xrreport reports on an installed example and lists its plug-in; moved
+# elsewhere, it still does. No installed file holds a path of the build tree, every RUNPATH is
+# relative to its binary, the man page formats without warnings and the bash completion
+# completes.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "install_test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$work/first" --strip >/dev/null
+prefix=$work/first
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+for f in bin/xrreport "$libdir/xrreport/plugins/XRModem.xrplugin/XRModem.so" \
+  "$libdir/xrreport/plugins/XRModem.xrplugin/Localizable.json" libexec/xrreport/modemsim \
+  share/xrreport/examples/serial-pellan/registry.json share/man/man1/xrreport.1.gz \
+  share/bash-completion/completions/xrreport share/doc/xrreport/copyright; do
+  [ -e "$prefix/$f" ] || fail "$f is not installed"
+done
+
+# A report and the plug-in list, from / with nothing in the environment.
+check_runs() {
+  local prefix=$1 example=$1/share/xrreport/examples/serial-pellan out
+  out=$(cd / && env -i "$prefix/bin/xrreport" --machine "$example") || fail "xrreport in $prefix failed"
+  [ "$out" = "$(cat "$example/expected.txt")" ] || fail "report from $prefix differs: $out"
+  out=$(cd / && env -i "$prefix/bin/xrreport" --version) || fail "xrreport --version in $prefix failed"
+  grep -qF " $prefix/$libdir/xrreport/plugins/XRModem.xrplugin" <<<"$out" || fail "--version from $prefix: $out"
+}
+check_runs "$prefix"
+mv "$prefix" "$work/moved"
+prefix=$work/moved
+check_runs "$prefix"
+
+if grep -rlF -e "$build" "$prefix"; then fail "installed files above name the build tree $build"; fi
+while IFS= read -r -d '' f; do
+  head -c4 "$f" | grep -q ELF || continue
+  runpath=$(readelf -d "$f" | sed -n 's/.*R\(UN\)\{0,1\}PATH.*\[\(.*\)\]/\2/p')
+  for entry in ${runpath//:/ }; do
+    [[ $entry == '$ORIGIN'* ]] || fail "$f has the RUNPATH entry $entry"
+  done
+done < <(find "$prefix" -type f -print0)
+
+warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$prefix/share/man/man1/xrreport.1.gz" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man page: $warnings"
+
+# The completion: --format completes its two values, --machine directories only.
+mkdir -p "$work/profiles/one" && touch "$work/profiles/file"
+completions=$(cd "$work/profiles" && bash -c '
+  source "$1"
+  complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _xrreport; echo "${COMPREPLY[*]}"; }
+  complete_words xrreport --format ""
+  complete_words xrreport --format = j
+  complete_words xrreport --machine ""
+  complete_words xrreport --tr' _ "$prefix/share/bash-completion/completions/xrreport")
+[ "$completions" = $'text json\njson\none\n--trace' ] || fail "completions: $completions"
