@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs the benchmarks of bench/ and the whole xrreport process, and prints one table: each
 figure, what was measured, its target and a verdict. bench/run sets up and builds first.
     python3 bench/figures.py BUILD_DIR

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # xr_expose(TARGET [folder | folder/Header.h] ...)
 # Gives TARGET an include tree of its own under build/include/TARGET holding links to just the
 # folders or headers named, so "folder/Header.h" resolves only for targets that link TARGET.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the plug-in's country list, ModemCountryCode.dict, from the tables in this folder.
 
 usage: generate_country_list.py DATA_DIR OUTPUT

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Tables the country list generator must refuse, each one fault away from a good set."""
 
 import os
