@@ -37,13 +37,13 @@ std::shared_ptr<ATCommand> ATCommand::atCommandWithCommandString(const std::stri
   return std::make_shared<ATCommand>(command);
 }
 
-std::shared_ptr<ATCommand> ATCommand::atCommandWithCommandString(const std::string& command, int32_t timeout) {
+std::shared_ptr<ATCommand> ATCommand::atCommandWithCommandString(const std::string& command, Timeout timeout) {
   return std::make_shared<ATCommand>(command, timeout);
 }
 
 ATCommand::ATCommand(const std::string& command) { initCommonMembersAndCommand(command); }
 
-ATCommand::ATCommand(const std::string& command, int32_t timeout) : ATCommand(command) { _timeout = timeout; }
+ATCommand::ATCommand(const std::string& command, Timeout timeout) : ATCommand(command) { _timeout = timeout; }
 
 ATCommand::~ATCommand() = default;
 
@@ -71,7 +71,7 @@ void ATCommand::send() {
     command = _command;
   }
   handler->sendData(dataWithString(command));
-  _lock->timedRedLight(RedLightGreenLight::Clock::now() + std::chrono::seconds(_timeout));
+  _lock->timedRedLight(RedLightGreenLight::Clock::now() + _timeout);
   // Returns only once no callback of ours runs: the reply stays as it is from here on.
   handler->removeObserver(this);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,13 +18,14 @@ namespace xr {
 // data handler's read thread.
 class ATCommand {
  public:
-  static constexpr int32_t kDefaultTimeout = 2;  // seconds
+  using Timeout = std::chrono::milliseconds;
+  static constexpr Timeout kDefaultTimeout = std::chrono::seconds(2);
 
   static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command);
-  static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command, int32_t timeout);
+  static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command, Timeout timeout);
 
   explicit ATCommand(const std::string& command);  // initWithCommandString
-  ATCommand(const std::string& command, int32_t timeout);
+  ATCommand(const std::string& command, Timeout timeout);
   virtual ~ATCommand();
   ATCommand(const ATCommand&) = delete;
   ATCommand& operator=(const ATCommand&) = delete;
@@ -50,8 +52,8 @@ class ATCommand {
   // Absent until a complete reply came.
   std::optional<std::string> cleanedResponse() const;
   void setCleanedResponse(const std::optional<std::string>& cleaned);
-  int32_t timeout() const { return _timeout; }
-  void setTimeout(int32_t seconds) { _timeout = seconds; }
+  Timeout timeout() const { return _timeout; }
+  void setTimeout(Timeout timeout) { _timeout = timeout; }
   const std::shared_ptr<RedLightGreenLight>& lock() const { return _lock; }
   void setLock(std::shared_ptr<RedLightGreenLight> lock) { _lock = std::move(lock); }
 
@@ -85,7 +87,7 @@ class ATCommand {
   std::optional<std::string> _cleanedResponse;
   Progress _progress;
 
-  int32_t _timeout = kDefaultTimeout;
+  Timeout _timeout = kDefaultTimeout;
   std::shared_ptr<RedLightGreenLight> _lock;
 };
 

@@ -22,7 +22,7 @@ ExpectedResponseATCommand::ResponseList okOnly() {
 }  // namespace
 
 std::shared_ptr<ExpectedResponseATCommand> ExpectedResponseATCommand::atCommandWithCommandString(
-    const std::string& command, int32_t timeout, ResponseList expectedResponses) {
+    const std::string& command, Timeout timeout, ResponseList expectedResponses) {
   return std::make_shared<ExpectedResponseATCommand>(command, timeout, std::move(expectedResponses));
 }
 
@@ -40,7 +40,7 @@ std::shared_ptr<ExpectedResponseATCommand> ExpectedResponseATCommand::attentionA
   return atCommandExpectingOKResponse("AT\r");
 }
 
-ExpectedResponseATCommand::ExpectedResponseATCommand(const std::string& command, int32_t timeout,
+ExpectedResponseATCommand::ExpectedResponseATCommand(const std::string& command, Timeout timeout,
                                                      ResponseList expectedResponses)
     : ATCommand(command, timeout), _expectedResponses(std::move(expectedResponses)) {}
 

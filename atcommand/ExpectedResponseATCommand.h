@@ -9,12 +9,13 @@
 namespace xr {
 
 // An AT command whose cleaned reply is checked against a list of answers that make it valid.
+// No caller in the report: part of the plug-in's interface, kept working and tested.
 class ExpectedResponseATCommand : public ATCommand {
  public:
   using ResponseList = std::shared_ptr<const std::vector<std::string>>;
 
   static std::shared_ptr<ExpectedResponseATCommand> atCommandWithCommandString(const std::string& command,
-                                                                               int32_t timeout,
+                                                                               Timeout timeout,
                                                                                ResponseList expectedResponses);
   static std::shared_ptr<ExpectedResponseATCommand> atCommandWithCommandString(const std::string& command,
                                                                                ResponseList expectedResponses);
@@ -23,7 +24,7 @@ class ExpectedResponseATCommand : public ATCommand {
   // "AT\r", expecting "OK".
   static std::shared_ptr<ExpectedResponseATCommand> attentionATCommand();
 
-  ExpectedResponseATCommand(const std::string& command, int32_t timeout, ResponseList expectedResponses);
+  ExpectedResponseATCommand(const std::string& command, Timeout timeout, ResponseList expectedResponses);
   ExpectedResponseATCommand(const std::string& command, ResponseList expectedResponses);
 
   // Sends, then isValidResponse() is true when the cleaned reply contains one of the expected

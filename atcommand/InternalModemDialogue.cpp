@@ -8,7 +8,6 @@
 namespace xr {
 namespace {
 constexpr int32_t kModemSpeed = 115200;
-constexpr int32_t kQueryTimeout = 5;  // seconds
 }  // namespace
 
 bool XRModemPlugin::openInternalModemPort() {
@@ -30,7 +29,7 @@ bool XRModemPlugin::openInternalModemPort() {
 }
 
 std::optional<std::string> XRModemPlugin::sendAnUnknownResponseATCommand(const std::string& command) {
-  const auto atCommand = ATCommand::atCommandWithCommandString(command, kQueryTimeout);
+  const auto atCommand = ATCommand::atCommandWithCommandString(command, _timing.queryTimeout);
   if (!atCommand) return std::nullopt;
   atCommand->send();
   std::optional<std::string> answer = atCommand->cleanedResponse();

@@ -84,7 +84,7 @@ void AtReplyLatency(benchmark::State& state) {
   });
   bench::Samples micros(commands);
   for (auto _ : state) {
-    const auto command = ATCommand::atCommandWithCommandString("AT\r", 5);
+    const auto command = ATCommand::atCommandWithCommandString("AT\r", std::chrono::seconds(5));
     command->send();
     const int64_t returned = Clock::now().time_since_epoch().count();
     if (!command->cleanedResponse()) {
@@ -143,7 +143,7 @@ void AtSilentWaitCpu(benchmark::State& state) {
   double cpu = 0;
   for (auto _ : state) {
     const double before = processCpuMs();
-    const auto command = ATCommand::atCommandWithCommandString("AT\r", 5);
+    const auto command = ATCommand::atCommandWithCommandString("AT\r", std::chrono::seconds(5));
     command->send();
     cpu = processCpuMs() - before;
     if (command->cleanedResponse()) state.SkipWithError("a silent modem answered");
@@ -167,7 +167,7 @@ void AtFloodCpu(benchmark::State& state) {
       writeAll(master, flood.data(), flood.size());
     });
     const double before = processCpuMs();
-    const auto command = ATCommand::atCommandWithCommandString("ATI4\r", 3);
+    const auto command = ATCommand::atCommandWithCommandString("ATI4\r", std::chrono::seconds(3));
     command->send();
     cpu = processCpuMs() - before;
     modem.join();

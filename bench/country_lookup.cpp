@@ -4,6 +4,7 @@
 
 #include "platform/Bundle.h"
 #include "reporter/XRModemPlugin.h"
+#include "support/XRModemPluginPeer.h"
 
 namespace xr {
 namespace {
@@ -24,7 +25,7 @@ BENCHMARK(BM_LoadCountryList)->Unit(benchmark::kMicrosecond);
 
 void BM_CountryNames(benchmark::State& state) {
   XRModemPlugin plugin(shippedBundle());
-  plugin._isTorvinFamily = true;
+  test::XRModemPluginPeer(plugin).isTorvinFamily() = true;
   const auto code = static_cast<uint8_t>(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(plugin.countryNamesForCountryCode(code));
 }

@@ -21,14 +21,23 @@ function(xr_expose target)
   endif()
 endfunction()
 
-# xr_add_test(NAME name SOURCES a.cpp ... [LIBS lib ...])
-# One GoogleTest executable; each test case becomes its own CTest test.
+# xr_add_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [SLOW_CASES gtest-filter])
+# One GoogleTest executable; each test case becomes its own CTest test. Cases that must take
+# real time (SLOW_CASES, a gtest filter such as "Suite.*:*Case*") carry the label "slow": the
+# default loop runs "ctest -LE slow", CI runs them in a stage of their own.
 function(xr_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;SLOW_CASES" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} xr_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${T_NAME} PRIVATE
     XR_SOURCE_DIR="${CMAKE_SOURCE_DIR}" XR_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120)
+  if(T_SLOW_CASES)
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${T_SLOW_CASES}"
+      PROPERTIES TIMEOUT 120)
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${T_SLOW_CASES}"
+      PROPERTIES TIMEOUT 600 LABELS slow)
+  else()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 120)
+  endif()
 endfunction()

@@ -1,6 +1,4 @@
 // External USB modems of the SM56 family, found through a first-match notification.
-#include <cstdio>
-
 #include "platform/RegistryObject.h"
 #include "platform/RunLoop.h"
 #include "reporter/XRModemPlugin.h"
@@ -13,7 +11,9 @@ const char* const kDriverBundleID = "com.tarvo.driver.MotorolaSM56KUSB";
 // The last component of the driver bundle's path.
 const char* const kDriverName = "MotorolaSM56KUSB.drvx";
 
-void handleModem(XRModemPlugin& plugin, RegistryHandle modem) {
+}  // namespace
+
+void handleUSBModem(XRModemPlugin& plugin, RegistryHandle modem) {
   DictionaryRef facts = plugin.sm56KUSBModemInfoDictionary();
   ArrayRef locations = plugin.sm56KUSBModemLocationArray();
   if (!facts || !locations) return;  // the plug-in is being torn down
@@ -37,12 +37,8 @@ void handleModem(XRModemPlugin& plugin, RegistryHandle modem) {
   // Without a loaded version the name stands alone rather than carrying an empty "(v)".
   facts->set("xrmodem_drivername", std::string(kDriverName) + (version ? " (v" + *version + ")" : ""));
 
-  char country[8];
-  std::snprintf(country, sizeof country, "%X", static_cast<unsigned>(plugin.readModemCountryCodeFromGlobalPreferencesFile()));
-  facts->set("xrmodem_countrycode", std::string(country));
+  facts->set("xrmodem_countrycode", XRModemPlugin::hexText(plugin.readModemCountryCodeFromGlobalPreferencesFile()));
 }
-
-}  // namespace
 
 void XRModemPlugin::queryUSBExternalModems() {
   CleanUp();  // a second call starts over rather than leaking the first one's handles
@@ -69,7 +65,7 @@ bool XRModemPlugin::createMatchDictionaryForSM56KUSBModem() {
 
 void DeviceAppeared(void* context, RegistryHandle iterator) {
   auto* plugin = static_cast<XRModemPlugin*>(context);
-  while (RegistryObject modem{RegistryIteratorNext(iterator)}) handleModem(*plugin, modem.get());
+  while (RegistryObject modem{RegistryIteratorNext(iterator)}) handleUSBModem(*plugin, modem.get());
 }
 
 void XRModemPlugin::CleanUp() {

@@ -1,5 +1,7 @@
 #include "platform/NotificationCenter.h"
 
+#include "platform/CallbackGate.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -15,8 +17,7 @@ struct Registration {
   const void* object;
   NotificationCenter::Callback callback;
   bool removed = false;
-  // Threads inside this registration's callback right now; a thread appears once per nesting.
-  std::vector<std::thread::id> running;
+  CallbackGate running;  // threads inside this registration's callback
 };
 
 bool matches(const Registration& r, const std::string& name, const void* object) {
@@ -40,11 +41,9 @@ struct NotificationCenter::Impl {
       gone.push_back(r);
       return true;
     });
-    const auto self = std::this_thread::get_id();
     callbackEnded.wait(lock, [&] {
-      return std::all_of(gone.begin(), gone.end(), [&](const std::shared_ptr<Registration>& r) {
-        return std::all_of(r->running.begin(), r->running.end(), [&](std::thread::id t) { return t == self; });
-      });
+      return std::all_of(gone.begin(), gone.end(),
+                         [](const std::shared_ptr<Registration>& r) { return r->running.idleButForCaller(); });
     });
   }
 };
@@ -81,18 +80,17 @@ void NotificationCenter::post(const Notification& notification) {
       }
     }
   }
-  const auto self = std::this_thread::get_id();
   for (const auto& r : targets) {
     {
       // Checked per callback: an observer removed by an earlier callback of this post, or by
       // another thread meanwhile, is not called any more.
       std::lock_guard lock(impl_->mutex);
       if (r->removed) continue;
-      r->running.push_back(self);
+      r->running.enter();
     }
     r->callback(notification);
     std::lock_guard lock(impl_->mutex);
-    r->running.erase(std::find(r->running.begin(), r->running.end(), self));
+    r->running.leave();
     if (r->removed) impl_->callbackEnded.notify_all();
   }
 }

@@ -1,5 +1,7 @@
 #include "platform/RunLoop.h"
 
+#include "platform/CallbackGate.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -33,14 +35,11 @@ struct RunLoopSource::State {
   bool valid = true;
   std::weak_ptr<RunLoop::Impl> loop;
   const RunLoop::Impl* loopId = nullptr;  // identity of loop, compared without locking it
-  std::vector<std::thread::id> performers;  // the loop's thread, once per nested perform
+  CallbackGate performing;  // the loop's thread, while it performs
 
   // After this returns no perform is running on another thread.
   void waitIdle(std::unique_lock<std::mutex>& lock) {
-    const auto self = std::this_thread::get_id();
-    idle.wait(lock, [&] {
-      return std::all_of(performers.begin(), performers.end(), [&](std::thread::id t) { return t == self; });
-    });
+    idle.wait(lock, [&] { return performing.idleButForCaller(); });
   }
   static void detach(const std::shared_ptr<State>& state);
 };
@@ -108,18 +107,17 @@ bool RunLoop::Impl::performPending() {
     std::lock_guard lock(mutex);
     snapshot = sources;
   }
-  const auto self = std::this_thread::get_id();
   bool performed = false;
   for (const auto& s : snapshot) {
     {
       std::lock_guard lock(s->mutex);
       // Invalidated or moved away since the snapshot was taken: not ours to perform.
       if (!s->valid || s->loopId != this || !s->pending.exchange(false)) continue;
-      s->performers.push_back(self);
+      s->performing.enter();
     }
     s->perform();
     std::lock_guard lock(s->mutex);
-    s->performers.erase(std::find(s->performers.begin(), s->performers.end(), self));
+    s->performing.leave();
     s->idle.notify_all();
     performed = true;
   }

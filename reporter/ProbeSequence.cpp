@@ -1,7 +1,6 @@
 // The probe sequence: what kind of internal modem this is, which driver bundle goes with it,
 // and one step per required item that the record still lacks.
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "country/ModemPreferences.h"
@@ -39,14 +38,10 @@ std::string lastPathComponent(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string formatHex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%X", value);
-  return text;
-}
+}  // namespace
 
 // One run of the sequence: the driver bundle is fixed before the item steps and kept for the
-// whole run.
+// whole run. A friend of the plug-in: it sets the modem's family.
 class ProbeRun {
  public:
   explicit ProbeRun(XRModemPlugin& plugin) : p_(plugin) {}
@@ -107,7 +102,7 @@ class ProbeRun {
     if (p_._isI2SFamily) return;
     if (!p_.openInternalModemPort()) return;
     // The modem needs a moment after the identity queries before it answers this one.
-    std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
+    std::this_thread::sleep_for(p_.dialogueTiming().firmwarePause);
     auto firmware = p_.sendAnUnknownResponseATCommand("ATI1\r");
     if (!firmware) return;
     p_.setObject(*firmware, "xrmodem_fwvers");
@@ -139,18 +134,18 @@ class ProbeRun {
   void countryCodeStep() {
     if (p_._isTorvinFamily) {
       if (auto code = torvinPrefsCountry()) {
-        p_.setObject(formatHex(*code), "xrmodem_countrycode");
+        p_.setObject(XRModemPlugin::hexText(*code), "xrmodem_countrycode");
         return;
       }
     } else if (p_._isI2SFamily) {
-      p_.setObject(formatHex(globalPrefsCountry()), "xrmodem_countrycode");
+      p_.setObject(XRModemPlugin::hexText(globalPrefsCountry()), "xrmodem_countrycode");
       return;
     }
     if (!p_.openInternalModemPort()) return;
     auto answer = p_.sendAnUnknownResponseATCommand("ATI5\r");
     if (!answer) return;
     const int32_t code = decimalIntegerValue(*answer);
-    p_.setObject(p_._isTorvinFamily ? formatHex(static_cast<uint32_t>(code)) : std::to_string(code),
+    p_.setObject(p_._isTorvinFamily ? XRModemPlugin::hexText(static_cast<uint32_t>(code)) : std::to_string(code),
                  "xrmodem_countrycode");
   }
 
@@ -193,8 +188,6 @@ class ProbeRun {
   std::optional<std::optional<uint8_t>> torvinPrefs_;  // outer: read yet; inner: readable
   std::optional<uint8_t> globalPrefs_;
 };
-
-}  // namespace
 
 std::optional<int8_t> skuIDFromFirmwareVersion(std::string_view firmware) {
   Scanner scanner(firmware);

@@ -1,5 +1,7 @@
 #include "reporter/XRModemPlugin.h"
 
+#include <cstdio>
+
 #include "platform/Json.h"
 
 namespace xr {
@@ -69,6 +71,12 @@ std::string XRModemPlugin::interfaceTypeNameFromInterfaceType(int8_t code) const
     case 4: return locString("Direct Audio");
     default: return "";
   }
+}
+
+std::string XRModemPlugin::hexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X", value);
+  return text;
 }
 
 }  // namespace xr

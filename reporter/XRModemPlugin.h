@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,6 +15,10 @@
 
 namespace xr {
 
+namespace test {
+class XRModemPluginPeer;
+}
+
 // The modem plug-in object: owns the modem information record for one report and runs the
 // probe sequence. Its operations are defined beside the subsystem they belong to:
 //   reporter/  lifecycle, record, probe sequence, cleaning, localisation, modulation
@@ -23,6 +28,13 @@ namespace xr {
 //   tasks/     loaded-driver version lookup, modem-in-use check
 class XRModemPlugin : public TaskRunnerClient {
  public:
+  // How long the dialogue waits on the modem. A real modem needs both; tests of a scripted
+  // modem shorten them.
+  struct DialogueTiming {
+    std::chrono::milliseconds queryTimeout = std::chrono::seconds(5);   // one query's reply
+    std::chrono::milliseconds firmwarePause = std::chrono::seconds(1);  // before the firmware query
+  };
+
   // alloc + init. bundle is the plug-in's own bundle (resources and string table); nullptr
   // means the bundle that holds this code.
   static std::shared_ptr<XRModemPlugin> create(std::shared_ptr<const Bundle> bundle = nullptr);
@@ -37,7 +49,8 @@ class XRModemPlugin : public TaskRunnerClient {
   ArrayRef countryCodeArray() const { return _countryCodeArray; }
   void setCountryCodeArray(ArrayRef a);
   std::string taskOutput() const { return _taskOutput; }
-  void setTaskOutput(const std::string& s) { _taskOutput = s; }
+  void setTaskOutput(const std::string& s) { _taskOutput = s; }  // no caller in the report: interface
+  // The names of programs holding the modem: no caller in the report, part of the interface.
   std::string appNamesAlreadyUsingModems() const { return _appNamesAlreadyUsingModems; }
   void setAppNamesAlreadyUsingModems(const std::string& s) { _appNamesAlreadyUsingModems = s; }
   DictionaryRef sm56KUSBModemInfoDictionary() const { return _emModemInfoDictionary; }
@@ -56,13 +69,18 @@ class XRModemPlugin : public TaskRunnerClient {
   std::string locString(const std::optional<std::string>& key) const;
   std::string interfaceTypeNameFromInterfaceType(int8_t code) const;
   std::string highestModulationSupported() const;
+  // A country code as the report shows it in hexadecimal: upper case, no leading zeros.
+  static std::string hexText(uint32_t value);
   const Bundle* bundle() const { return _bundle.get(); }
+  const DialogueTiming& dialogueTiming() const { return _timing; }
+  void setDialogueTiming(const DialogueTiming& timing) { _timing = timing; }
 
   // ---- hardware/ ----
   bool queryI2CROMContents();
-  static std::optional<std::string> vendorNameFromVendorID(int8_t id);
+  static std::optional<std::string> vendorNameFromVendorID(int8_t id);  // no caller in the report: interface
   static std::optional<std::string> deviceNameFromDeviceID(int8_t id);
   static std::optional<std::string> skuNameFromSKUID(int8_t id);
+  // The chipset names have no caller in the report: part of the plug-in's interface.
   static std::optional<std::string> chipsetVendorNameFromID(int8_t id);
   static std::optional<std::string> chipsetVendorDeviceNameFromID(int8_t id);
   bool queryI2SModem();
@@ -88,10 +106,18 @@ class XRModemPlugin : public TaskRunnerClient {
   void retrieveLoadedDriverVersionFromDrvxStatOutput(const std::optional<std::string>& output);
   static std::optional<std::string> retrieveLoadedDriverVersionFromDrvxStatOutput2(
       const std::optional<std::string>& output);
+  // No caller in the report (part of the plug-in's interface): which programs hold the modem.
   void checkIfModemInUseTask();
   void retrieveProcessesUsingModemOutput(const std::optional<std::string>& output);
 
-  // Fields, open to the operations defined in the other folders and to tests.
+ private:
+  // The probe sequence's steps and the USB discovery's callback work on the record directly;
+  // tests reach the fields through their one peer (tests/support/XRModemPluginPeer.h).
+  friend class ProbeRun;
+  friend void DeviceAppeared(void* context, RegistryHandle iterator);
+  friend void handleUSBModem(XRModemPlugin& plugin, RegistryHandle modem);
+  friend class test::XRModemPluginPeer;
+
   DictionaryRef _modemInfoDictionary;
   ArrayRef _countryCodeArray;
   I2CROMContentRec _i2cROMContents{};
@@ -110,9 +136,8 @@ class XRModemPlugin : public TaskRunnerClient {
   int32_t _emCount = 0;
   DictionaryRef _emModemInfoDictionary;
   ArrayRef _emModemLocationArray;
-
- private:
   std::shared_ptr<const Bundle> _bundle;
+  DialogueTiming _timing;
 };
 
 // The first-match callback of the USB modem discovery; context is the plug-in.

@@ -4,41 +4,12 @@
 #include <utility>
 
 #include "platform/Registry.h"
+#include "platform/RegistryObject.h"
 
 namespace xr {
 namespace {
 std::mutex gSharedMutex;
 std::shared_ptr<SerialPortList> gShared;  // guarded by gSharedMutex
-
-// Gives back one registry object when it goes out of scope.
-class RegistryObject {
- public:
-  explicit RegistryObject(RegistryHandle handle = 0) : handle_(handle) {}
-  ~RegistryObject() {
-    if (handle_ != 0) RegistryRelease(handle_);
-  }
-  RegistryObject(const RegistryObject&) = delete;
-  RegistryObject& operator=(const RegistryObject&) = delete;
-  RegistryHandle get() const { return handle_; }
-  RegistryHandle* out() { return &handle_; }
-
- private:
-  RegistryHandle handle_;
-};
-
-class RegistryAccess {
- public:
-  RegistryAccess() { RegistryOpen(&handle_); }
-  ~RegistryAccess() {
-    if (handle_ != 0) RegistryClose(handle_);
-  }
-  RegistryAccess(const RegistryAccess&) = delete;
-  RegistryAccess& operator=(const RegistryAccess&) = delete;
-  RegistryHandle get() const { return handle_; }
-
- private:
-  RegistryHandle handle_ = 0;
-};
 
 std::optional<std::string> stringProperty(RegistryHandle entry, const std::string& key) {
   RegistryValue value = RegistryEntryProperty(entry, key);
@@ -62,11 +33,12 @@ SerialPortList::SerialPortList() : _serialPorts(std::make_shared<std::vector<Por
 void SerialPortList::harvestSerialPorts() {
   if (!_serialPorts) _serialPorts = std::make_shared<std::vector<PortInfo>>();
   RegistryAccess access;
+  RegistryOpen(access.receive());
   DictionaryRef description = RegistryMatchClass("HwSerialBSDClient");
   // Stream ports only: modems and serial lines, not the other kinds of serial client.
   if (description) description->set("HwSerialBSDClientType", "HwSerialStream");
   RegistryObject iterator;
-  if (RegistryMatchingEntries(access.get(), description, iterator.out()) != kRegistrySuccess) return;
+  if (RegistryMatchingEntries(access.get(), description, iterator.receive()) != kRegistrySuccess) return;
   while (RegistryHandle handle = RegistryIteratorNext(iterator.get())) {
     RegistryObject entry(handle);
     PortInfo port;

@@ -16,6 +16,7 @@ namespace xr {
 // read waits until the loop has delivered the last piece) and wait for the process.
 // The runner may be destroyed at any time, from one of its own callbacks too: it then stops
 // listening, kills and reaps the tool and joins its threads.
+// No caller in the report: part of the plug-in's interface, kept working and tested.
 class AsynchronousTaskRunner : public TaskRunner {
  public:
   AsynchronousTaskRunner(AsynchronousTaskRunnerClient* client, std::string launchPath,

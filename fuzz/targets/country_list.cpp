@@ -4,6 +4,7 @@
 
 #include "platform/Json.h"
 #include "reporter/XRModemPlugin.h"
+#include "support/XRModemPluginPeer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plugin.setCountryCodeArray(root->get("Countries").array());
   // The first byte picks the modem, so every list is reached.
   switch (data[0] % 4) {
-    case 0: plugin._isTorvinFamily = true; break;
+    case 0: xr::test::XRModemPluginPeer(plugin).isTorvinFamily() = true; break;
     case 1: plugin.setObject("Pellan", "Device"); plugin.setObject("TARVO VERSION 0004", "xrmodem_fwvers"); break;
     case 2: plugin.setObject("Quell", "Device"); plugin.setObject("TARVO VERSION 0007", "xrmodem_fwvers"); break;
     case 3: plugin.setObject("Zarko", "Device"); plugin.setObject("TARVO VERSION 0001", "xrmodem_fwvers"); break;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -71,19 +72,25 @@ TEST_P(ExampleTest, ReportHoldsTheExpectedItem) {
   EXPECT_EQ(toJson(modemItem(report.value)), toJson(expected.value));
 }
 
-TEST_P(ExampleTest, HasAReadme) { EXPECT_TRUE(fs::exists(dir() + "/README.md")); }
-
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest, testing::ValuesIn(examples()), [](const auto& info) {
   std::string name = info.param;
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
 });
 
-TEST(DemoTest, TextReportReadsAsExpected) {
-  auto result = test::runProgram(kXrreport, {"--machine", kExamples + "/" + kDemo});
+// The demo as text; --trace adds the dialogue on stderr and changes nothing on stdout.
+TEST(DemoTest, TextReportReadsAsExpectedAndTraceShowsTheDialogue) {
+  const std::string expected = readFile(kExamples + "/" + kDemo + "/expected.txt");
+  auto result = test::runProgram(kXrreport, {"--machine", kExamples + "/" + kDemo, "--trace"});
   ASSERT_TRUE(result.exited) << result.err;
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, readFile(kExamples + "/" + kDemo + "/expected.txt"));
+  EXPECT_EQ(result.out, expected);
+  // Each line: up-time, direction, bytes in hexadecimal, then as escaped text.
+  const std::regex format(R"re(\d+\.\d{3} (write|read ) <[0-9a-f ]*> "(.*)")re");
+  std::istringstream lines(result.err);
+  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_match(line, format)) << line;
+  EXPECT_NE(result.err.find(R"( write <41544934 0d> "ATI4\r")"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find(R"(read  <)"), std::string::npos) << result.err;
 }
 
 void collectKeys(const Value& value, std::set<std::string>* keys) {

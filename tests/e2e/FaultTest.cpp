@@ -4,9 +4,8 @@
 // back everything it took.
 //
 // One machine per process, as in xrreport: the plug-in's list of serial ports is made once per
-// process and never refilled, and the loaded plug-in stays for the life of the process. ctest
-// runs each case in a process of its own; a run of the whole binary at once skips the cases
-// after the first.
+// process and never refilled, so each case runs in a child process of its own. The plug-in's
+// code is linked in, so that the dialogue's waits can be shortened for the scripted modem.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -17,10 +16,11 @@
 
 #include "e2e/Holdings.h"
 #include "profile/MachineProfile.h"
-#include "host/PluginBundle.h"
 #include "platform/Json.h"
 #include "platform/Posix.h"
 #include "platform/RegistryStore.h"
+#include "reporter/XRModemPlugin.h"
+#include "support/ChildProcess.h"
 #include "support/ModemPrefsRecord.h"
 #include "support/TempDirectory.h"
 #include "profile/ScriptedModem.h"
@@ -32,41 +32,30 @@ using Commands = std::vector<std::string>;
 
 const std::string kExamples = XR_SOURCE_DIR "/examples";
 
-// The whole report made in this process: the machine installed, the built plug-in bundle
-// loaded through its factory.
+// The whole report made in this process: the machine installed, the plug-in made with the
+// built bundle's resources, as the modem reporter makes it.
 class InProcessReport {
  public:
-  explicit InProcessReport(const std::string& machine) {
-    profile_ = MachineProfile::open(machine, &error_);
-    if (profile_) plugin_ = PluginBundle::load(XR_BINARY_DIR "/bin/XRModem.xrplugin", &error_);
-  }
-  bool ok() const { return profile_ && plugin_; }
+  explicit InProcessReport(const std::string& machine) { profile_ = MachineProfile::open(machine, &error_); }
+  bool ok() const { return profile_ != nullptr; }
   const std::string& error() const { return error_; }
   const MachineProfile& profile() const { return *profile_; }
 
-  // One report; its modem item, null when it has none.
+  // One report; its modem item.
   Value modemItem() {
-    const DictionaryRef report = plugin_->principalReporter().updateDictionary(makeDictionary());
-    if (const ArrayRef items = report ? report->get("_items").array() : nullptr)
-      for (const Value& item : *items)
-        if (const DictionaryRef d = item.dictionary(); d && d->get("_name").stringValue() == "xrmodem_information")
-          return item;
-    return Value();
+    auto plugin = XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"));
+    // The scripted modem answers at once: a silent command gives up soon, no pause is needed.
+    plugin->setDialogueTiming({.queryTimeout = std::chrono::milliseconds(500), .firmwarePause = {}});
+    return Value(plugin->getModemInfoDictionary());
   }
 
  private:
   std::string error_;
   std::unique_ptr<MachineProfile> profile_;
-  std::unique_ptr<PluginBundle> plugin_;  // after the profile: the plug-in goes first
 };
 
 class FaultTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static int machines = 0;
-    if (machines++ > 0) GTEST_SKIP() << "one machine per process: run this case on its own (ctest does)";
-  }
-
   // A copy of the example machine to change before the report.
   std::string copyOf(const std::string& example) {
     const std::string machine = dir_.file(example);
@@ -116,16 +105,18 @@ struct HangUp {
 class ModemGoesAwayTest : public FaultTest, public ::testing::WithParamInterface<HangUp> {};
 
 TEST_P(ModemGoesAwayTest, AnswersBeforeTheDropStay) {
-  const std::string machine = copyOf("serial-pellan");
-  write(machine + "/modem.json", GetParam().script);
-  Commands sent;
-  const Value item = report(machine, &sent);
-  EXPECT_EQ(sent, GetParam().sent);
-  EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
-  EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("serial-pellan", "xrmodem_fwvers"));
-  EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
-  // Without the modem's answer there is no country code, not the 181 it never finished.
-  EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
+  test::inChildProcess([&] {
+    const std::string machine = copyOf("serial-pellan");
+    write(machine + "/modem.json", GetParam().script);
+    Commands sent;
+    const Value item = report(machine, &sent);
+    EXPECT_EQ(sent, GetParam().sent);
+    EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
+    EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("serial-pellan", "xrmodem_fwvers"));
+    EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+    // Without the modem's answer there is no country code, not the 181 it never finished.
+    EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -144,13 +135,15 @@ INSTANTIATE_TEST_SUITE_P(
 // The driver-listing tool sits silent for a while before it answers: the report waits for it
 // and shows the loaded version it then prints.
 TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
-  const std::string machine = copyOf("torvin-prefs");
-  const std::string tool = machine + "/root/usr/sbin/drvxstat";
-  std::ifstream in(tool);
-  std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  script.insert(script.find('\n') + 1, "sleep 1\n");
-  write(tool, script, fs::perms::owner_all);
-  EXPECT_EQ(itemText(report(machine), "xrmodem_driverinfo"), expectedText("torvin-prefs", "xrmodem_driverinfo"));
+  test::inChildProcess([&] {
+    const std::string machine = copyOf("torvin-prefs");
+    const std::string tool = machine + "/root/usr/sbin/drvxstat";
+    std::ifstream in(tool);
+    std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    script.insert(script.find('\n') + 1, "sleep 1\n");
+    write(tool, script, fs::perms::owner_all);
+    EXPECT_EQ(itemText(report(machine), "xrmodem_driverinfo"), expectedText("torvin-prefs", "xrmodem_driverinfo"));
+  });
 }
 
 // Each open of the preferences file is made to replace it, as another program saving new
@@ -170,14 +163,16 @@ int openThenReplacePrefs(const char* path, int flags, mode_t mode) {
 
 // Code and name come from one reading of the record, never from two versions of it.
 TEST_F(FaultTest, PreferencesRewrittenDuringTheReport) {
-  const std::string machine = copyOf("torvin-prefs");
-  gPrefsPath = machine + "/root/var/db/modem.prefs";
-  gPrefsReplacement = test::modemPrefsRecord(0x3D);
-  ScopedPosixCalls restore;  // set and restored while no other thread runs
-  gRealOpen = posixCalls().open;
-  posixCalls().open = openThenReplacePrefs;
-  const Value item = report(machine);
-  EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
+  test::inChildProcess([&] {
+    const std::string machine = copyOf("torvin-prefs");
+    gPrefsPath = machine + "/root/var/db/modem.prefs";
+    gPrefsReplacement = test::modemPrefsRecord(0x3D);
+    ScopedPosixCalls restore;  // set and restored while no other thread runs
+    gRealOpen = posixCalls().open;
+    posixCalls().open = openThenReplacePrefs;
+    const Value item = report(machine);
+    EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
+  });
 }
 
 // The modem's device refuses to open (no permission, held by another program) or is not
@@ -195,33 +190,35 @@ int refuseModemDevice(const char* path, int flags, mode_t mode) {
 class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
-  // This process may run as root, for whom neither a mode nor an exclusive line refuses an
-  // open; the refusal is made at the system-call seam instead. The seam changes only while no
-  // other thread runs: before the scripted modem starts, after it has stopped.
-  ScopedPosixCalls restore;
-  gRealOpen = posixCalls().open;
-  posixCalls().open = refuseModemDevice;
-  InProcessReport report(copyOf("serial-pellan"));
-  ASSERT_TRUE(report.ok()) << report.error();
-  ScriptedModem* modem = report.profile().modem();
-  ASSERT_TRUE(modem);
-  if (GetParam() == ENOENT) {
-    auto registry = RegistryStore::current();
-    registry->setProperty(registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")),
-                          "HwCalloutDevice", dir_.file("no-such-device"));
-  } else {
-    gRefusedPath = modem->devicePath();
-    gRefusal = GetParam();
-  }
-  const test::Holdings before = test::Holdings::now(modem);
-  const Value item = report.modemItem();
-  EXPECT_TRUE(test::sameHoldings(before, modem));
-  EXPECT_EQ(modem->receivedCommands(), Commands{});
-  // What only the modem could say is left empty or out.
-  EXPECT_EQ(itemText(item, "xrmodem_model"), "");
-  EXPECT_EQ(itemText(item, "xrmodem_fwvers"), "<absent>");
-  EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), "");
-  EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+  test::inChildProcess([&] {
+    // This process may run as root, for whom neither a mode nor an exclusive line refuses an
+    // open; the refusal is made at the system-call seam instead. The seam changes only while no
+    // other thread runs: before the scripted modem starts, after it has stopped.
+    ScopedPosixCalls restore;
+    gRealOpen = posixCalls().open;
+    posixCalls().open = refuseModemDevice;
+    InProcessReport report(copyOf("serial-pellan"));
+    ASSERT_TRUE(report.ok()) << report.error();
+    ScriptedModem* modem = report.profile().modem();
+    ASSERT_TRUE(modem);
+    if (GetParam() == ENOENT) {
+      auto registry = RegistryStore::current();
+      registry->setProperty(registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")),
+                            "HwCalloutDevice", dir_.file("no-such-device"));
+    } else {
+      gRefusedPath = modem->devicePath();
+      gRefusal = GetParam();
+    }
+    const test::Holdings before = test::Holdings::now(modem);
+    const Value item = report.modemItem();
+    EXPECT_TRUE(test::sameHoldings(before, modem));
+    EXPECT_EQ(modem->receivedCommands(), Commands{});
+    // What only the modem could say is left empty or out.
+    EXPECT_EQ(itemText(item, "xrmodem_model"), "");
+    EXPECT_EQ(itemText(item, "xrmodem_fwvers"), "<absent>");
+    EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), "");
+    EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DeviceFaultTest, ::testing::Values(EACCES, EBUSY, ENOENT), [](const auto& info) {

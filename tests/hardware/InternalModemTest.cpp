@@ -9,21 +9,6 @@ using namespace std::string_view_literals;
 
 Data text(std::string_view s) { return dataWithString(s); }
 
-// The probes on machines read from snapshot files, as xrreport --machine reads them.
-TEST_F(ProbeTest, ProbesSnapshotMachines) {
-  loadSnapshot("i2c-rom.json");
-  ASSERT_TRUE(plugin_->queryI2CROMContents());
-  EXPECT_EQ(record().get("Device"), Value("Torvin2"));
-  EXPECT_TRUE(plugin_->queryI2SModem());
-  loadSnapshot("serial-modem.json");
-  // "vantik" sits inside a longer name of the list.
-  EXPECT_EQ(plugin_->getInternalSerialModemDriverName("vantik"), "com.tarvo.driver.VantikModem");
-  EXPECT_EQ(plugin_->getInternalSerialModemDriverName("chrp,es2"), "com.tarvo.driver.ES2Modem");
-  loadSnapshot("usb-modems.json");
-  plugin_->queryUSBExternalModems();
-  EXPECT_EQ(plugin_->_emCount, 2);
-}
-
 TEST_F(ProbeTest, I2SModemComparesTheFirstNameUpToItsZeroByte) {
   const Dictionary brisa{
       {"Device", "Brisa"}, {"Hardware Version", "Version 1.0"}, {"xrmodem_interfacetype", "Digital audio bus"}};
@@ -32,12 +17,9 @@ TEST_F(ProbeTest, I2SModemComparesTheFirstNameUpToItsZeroByte) {
     bool result;
   } cases[] = {
       {text("i2s-modem\0"sv), true},
-      {text("i2s-modem\0i2s-codec\0"sv), true},
       {text("i2s-modem"sv), true},  // all nine bytes equal, no byte left to differ
       {text("i2s"sv), true},
-      {text(""sv), true},
       {text("i2s-modemX"sv), false},
-      {text("I2S-modem\0"sv), false},
       {text("codec\0i2s-modem\0"sv), false},
       {"i2s-modem", false},  // text, not a byte string
       {nullptr, false},
@@ -72,10 +54,10 @@ TEST_F(ProbeTest, SerialDriverSkipsUnusableIdentifiersAndStopsAtAMatchWithoutChi
       {"only the first child counts", {{text("x\0vantik\0"sv), {nullptr, "com.second"}}, {text("vantik"), {"com.b"}}},
        "com.b"},
       {"non-ASCII identifier", {{text("vantik"), {"com.\xc3\xa9"}}, {text("vantik"), {"com.b"}}}, "com.b"},
+      {"compatible as text", {{"vantik", {"com.a"}}, {text("vantik"), {"com.b"}}}, "com.b"},
       {"512 characters", {{text("vantik"), {std::string(512, 'a')}}, {text("vantik"), {"com.b"}}}, "com.b"},
       {"511 characters", {{text("vantik"), {longest}}}, longest},
       {"identifier as bytes", {{text("vantik"), {text("com.a")}}, {text("vantik"), {"com.b"}}}, "com.b"},
-      {"compatible as text", {{"vantik", {"com.a"}}, {text("vantik"), {"com.b"}}}, "com.b"},
       {"no compatible", {{nullptr, {"com.a"}}, {text("vantik"), {"com.b"}}}, "com.b"},
       {"match without a child ends it", {{text("vantik"), {}}, {text("vantik"), {"com.b"}}}, std::nullopt},
       {"no match", {{text("vanti"), {"com.a"}}}, std::nullopt},

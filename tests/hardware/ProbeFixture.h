@@ -10,6 +10,7 @@
 #include "platform/RegistryStore.h"
 #include "reporter/XRModemPlugin.h"
 #include "support/RegistryTesting.h"
+#include "support/XRModemPluginPeer.h"
 
 namespace xr {
 
@@ -29,7 +30,7 @@ class ProbeTest : public ::testing::Test {
     installed_.reset();
     store_ = std::move(store);
     installed_ = std::make_unique<ScopedRegistry>(store_);
-    plugin_->_modemInfoDictionary = makeDictionary();
+    test::XRModemPluginPeer(*plugin_).clearRecord();
   }
   void loadSnapshot(const std::string& name) {
     auto result = readRegistrySnapshot(XR_SOURCE_DIR "/tests/hardware/snapshots/" + name);

@@ -34,14 +34,14 @@ TEST_F(ProbeTest, ROMIsReadAndNamedWhereItCanBe) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     useRegistry();
-    std::memset(&plugin_->_i2cROMContents, 0xee, sizeof(I2CROMContentRec));
+    std::memset(&test::XRModemPluginPeer(*plugin_).romContents(), 0xee, sizeof(I2CROMContentRec));
     addDeviceTreeNode("i2c", "i2c-modem", makeDictionary({{"modem-id", c.rom}}));
     EXPECT_TRUE(plugin_->queryI2CROMContents());
     EXPECT_EQ(record(), c.written);
     // The record holds the first 23 bytes, zero past a short value.
     std::vector<uint8_t> expected(23);
     std::copy_n(c.rom.bytes(), std::min<size_t>(23, c.rom.length()), expected.begin());
-    EXPECT_EQ(std::memcmp(&plugin_->_i2cROMContents, expected.data(), 23), 0);
+    EXPECT_EQ(std::memcmp(&test::XRModemPluginPeer(*plugin_).romContents(), expected.data(), 23), 0);
   }
 }
 
@@ -65,10 +65,10 @@ TEST_F(ProbeTest, ROMWithoutAByteStringChangesNothing) {
     if (c.node) addDeviceTreeNode("i2c", "i2c-modem", props);
     store_->injectFault(RegistryFault::Open, c.openFails);
     plugin_->setObject("earlier", "Device");
-    std::memset(&plugin_->_i2cROMContents, 0xee, sizeof(I2CROMContentRec));
+    std::memset(&test::XRModemPluginPeer(*plugin_).romContents(), 0xee, sizeof(I2CROMContentRec));
     EXPECT_FALSE(plugin_->queryI2CROMContents());
     EXPECT_EQ(record(), Dictionary({{"Device", "earlier"}}));
-    EXPECT_EQ(plugin_->_i2cROMContents.deviceID, 0xee);
+    EXPECT_EQ(test::XRModemPluginPeer(*plugin_).romContents().deviceID, 0xee);
   }
 }
 

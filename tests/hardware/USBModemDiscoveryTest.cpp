@@ -24,17 +24,17 @@ class USBModemDiscoveryTest : public ProbeTest {
 TEST_F(USBModemDiscoveryTest, LaterModemsArriveThroughTheRunLoopOnly) {
   addModem(hub_, "m1", makeDictionary({{"locationID", 1}, {"SM56KUSBFirmwareVersion", "1.0"}}));
   plugin_->queryUSBExternalModems();
-  ASSERT_EQ(plugin_->_emCount, 1);
+  ASSERT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 1);
 
   // Attached, but the run loop has not run: the record does not know yet.
   addModem(hub_, "m2", makeDictionary({{"locationID", 2}, {"SM56KUSBFirmwareVersion", "2.0"}}));
   addModem(hub_, "m3");  // no properties at all
-  EXPECT_EQ(plugin_->_emCount, 1);
+  EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 1);
   EXPECT_EQ(modems()->get("xrmodem_numModems"), Value(1));
 
   // The record holds the map itself, so later modems show through in it.
   EXPECT_TRUE(runPending());
-  EXPECT_EQ(plugin_->_emCount, 3);
+  EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 3);
   EXPECT_EQ(modems()->get("xrmodem_numModems"), Value(3));
   EXPECT_EQ(modems()->get("xrmodem_usblocation"), Value(makeArray({1, 2})));
   EXPECT_EQ(modems()->get("xrmodem_fwvers"), Value("2.0"));
@@ -45,7 +45,7 @@ TEST_F(USBModemDiscoveryTest, AModemWithoutReadablePropertiesStillCounts) {
   addModem(hub_, "m1", makeDictionary({{"locationID", 1}, {"SM56KUSBFirmwareVersion", "1.0"}}));
   store_->injectFault(RegistryFault::EntryProperties);
   plugin_->queryUSBExternalModems();
-  EXPECT_EQ(plugin_->_emCount, 1);
+  EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 1);
   EXPECT_EQ(modems()->get("xrmodem_numModems"), Value(1));
   EXPECT_EQ(modems()->get("xrmodem_usblocation"), Value(makeArray()));
   EXPECT_FALSE(modems()->contains("xrmodem_fwvers"));
@@ -56,9 +56,9 @@ TEST_F(USBModemDiscoveryTest, WithoutAPortNothingIsArmedAndNothingKept) {
   for (RegistryFault fault : {RegistryFault::Open, RegistryFault::NotifierCreate}) {
     store_->injectFault(fault);
     plugin_->queryUSBExternalModems();
-    EXPECT_EQ(plugin_->_emCount, 0);
+    EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 0);
     EXPECT_FALSE(record().contains("xrmodem_emModems"));
-    EXPECT_EQ(plugin_->notificationPort, nullptr);
+    EXPECT_EQ(test::XRModemPluginPeer(*plugin_).notificationPort(), nullptr);
     EXPECT_TRUE(test::allGivenBack(*store_));
     store_->injectFault(fault, false);
   }
@@ -71,11 +71,11 @@ TEST_F(USBModemDiscoveryTest, CleanUpEndsTheDiscoveryAndMayBeRepeated) {
   plugin_->CleanUp();
   addModem(hub_, "m1");
   EXPECT_FALSE(runPending());
-  EXPECT_EQ(plugin_->_emCount, 0);
+  EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 0);
 
   // Once the plug-in is gone, a modem attached later reaches nothing.
   plugin_->queryUSBExternalModems();
-  EXPECT_EQ(plugin_->_emCount, 1);
+  EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 1);
   plugin_.reset();
   addModem(hub_, "m2");
   EXPECT_FALSE(runPending());

@@ -14,6 +14,12 @@
 #include "support/RunProgram.h"
 #include "support/TempDirectory.h"
 
+// g++ 12 takes the copies of Value's variant below for uninitialised reads (as the sanitizer
+// builds do everywhere); other compilers see nothing.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace xr {
 namespace {
 namespace fs = std::filesystem;
@@ -100,7 +106,6 @@ TEST(XrreportFormats, TextShowsKeysThroughThePluginsStringTable) {
     std::vector<std::string> args;
     std::string mode, out;
   } cases[] = {
-      {{}, "", full},
       {{"--format", "text"}, "", full},
       {{}, "no-items", "Alpha:\n\n    No information found.\n\n"},
   };
@@ -111,31 +116,31 @@ TEST(XrreportFormats, TextShowsKeysThroughThePluginsStringTable) {
   }
 }
 
+// Status 0 writes the text on stdout and nothing on stderr; status 2 writes nothing on stdout
+// and the text, then the usage, on stderr.
 TEST(XrreportCommandLine, ExitStatusAndMessage) {
   Installation install;
   addBundle(install, "Alpha");
   struct Case {
     std::vector<std::string> args;
     int status;
-    std::string inOut, inErr;
+    std::string text;
   } cases[] = {
-      {{"--help"}, 0, "Usage: xrreport", ""},
-      {{"--trace", "--format", "json"}, 0, "\"_items\"", ""},
-      {{"--format", "xml"}, 2, "", "xml"},
-      {{"--format"}, 2, "", "--format"},
-      {{"--machine"}, 2, "", "--machine"},
-      {{"--colour"}, 2, "", "--colour"},
-      {{"report"}, 2, "", "report"},
+      {{"--help"}, 0, "Usage: xrreport"},
+      {{"--trace", "--format", "json"}, 0, "\"_items\""},
+      {{"--format", "xml"}, 2, "xml"},
+      {{"--machine"}, 2, "--machine"},
+      {{"report"}, 2, "report"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
     ProgramResult r = install.run(c.args);
     EXPECT_TRUE(r.exited);
     EXPECT_EQ(r.status, c.status) << r.err;
-    EXPECT_NE(r.out.find(c.inOut), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+    const std::string& shown = c.status == 0 ? r.out : r.err;
+    EXPECT_NE(shown.find(c.text), std::string::npos) << shown;
+    EXPECT_EQ(c.status == 0 ? r.err : r.out, "");
     if (c.status == 2) {
-      EXPECT_EQ(r.out, "");
       EXPECT_NE(r.err.find("Usage: xrreport"), std::string::npos) << r.err;
     }
   }
@@ -209,12 +214,9 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
     std::string pluginPath = "";  // XRREPORT_PLUGIN_PATH, inside the installation
   } cases[] = {
       {"profile missing", [](auto&) {}, "absent", "does not exist", "", "absent"},
-      {"profile is a file", [](auto& i) { i.write("plain", "x"); }, "plain", "not a directory", "", "plain"},
       {"root is a file", [](auto& i) { i.write("m/root", ""); }, "m/root", "not a directory"},
       {"registry malformed", [](auto& i) { i.write("m/registry.json", "{\"HwService\": "); }, "m/registry.json",
        "parse error"},
-      {"registry unreadable", [](auto& i) { i.makeDirectory("m/registry.json"); }, "m/registry.json",
-       "is a directory"},
       {"registry entry",
        [](auto& i) {
          i.write("m/registry.json", R"({"HwDeviceTree": {"name": "dt", "class": "Root"},
@@ -226,7 +228,6 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
        "Responses.ATI4"},
       {"no bundle at all", [](auto&) {}, "", "no plug-in bundle"},
       {"empty bundle", [](auto& i) { i.makeDirectory("Empty.xrplugin"); }, "Empty.xrplugin", "no shared object"},
-      {"bundle is a file", [](auto& i) { i.write("Flat.xrplugin", "x"); }, "Flat.xrplugin", "not a directory"},
       {"two shared objects",
        [](auto& i) {
          addBundle(i, "Alpha");
@@ -250,14 +251,7 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
        },
        "extra/Beta.xrplugin", "no shared object", "", "m", "extra"},
       {"factory refuses", alpha, "Alpha.xrplugin/Alpha.so", "no principal reporter", "refuse"},
-      {"no report dictionary", alpha, "Alpha.xrplugin", "no report dictionary", "no-report"},
       {"reporter throws", alpha, "Alpha.xrplugin", "test plug-in gave up", "throw"},
-      {"one broken among good",
-       [](auto& i) {
-         addBundle(i, "Alpha");
-         i.makeDirectory("Zulu.xrplugin");
-       },
-       "Zulu.xrplugin", "no shared object"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -36,26 +36,6 @@ TEST(NotificationCenterTest, DeliveryMatchesNameAndSender) {
   }
 }
 
-TEST(NotificationCenterTest, DeliversToEveryObserverInOrderOnThePostingThread) {
-  NotificationCenter center;
-  std::vector<int> order;
-  int observers[3];
-  std::thread::id postingThread;
-  for (int tag = 0; tag < 3; ++tag) {
-    center.addObserver(&observers[tag], "N", nullptr, [&, tag](const Notification& n) {
-      order.push_back(tag);
-      EXPECT_EQ(std::this_thread::get_id(), postingThread);
-      EXPECT_EQ(n.userInfo->get("k"), Value("v"));
-    });
-  }
-  std::thread poster([&] {
-    postingThread = std::this_thread::get_id();
-    center.post({"N", nullptr, makeDictionary({{"k", "v"}})});
-  });
-  poster.join();
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-}
-
 TEST(NotificationCenterTest, RemovesOnlyTheGivenRegistrations) {
   NotificationCenter center;
   int observer = 0, other = 0;

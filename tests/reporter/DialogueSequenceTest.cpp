@@ -43,9 +43,11 @@ class DialogueSequenceTest : public ::testing::Test {
     test::TestMachine machine;
     machine.addSerialModem("vantik", kSCCSerial, modem->devicePath());
     if (build) build(machine, modem->devicePath());
-    Run run{*XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"))
-                 ->getModemInfoDictionary(),
-            {}};
+    auto plugin = XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"));
+    // The scripted modem answers at once: a silent command gives up soon, no pause is needed.
+    plugin->setDialogueTiming({.queryTimeout = std::chrono::milliseconds(500), .firmwarePause = {}});
+    Run run{*plugin->getModemInfoDictionary(), {}};
+    plugin.reset();
     EXPECT_TRUE(test::allGivenBack(machine.registry()));
     run.commands = modem->receivedCommands();
     return run;
@@ -80,6 +82,8 @@ TEST_F(DialogueSequenceTest, StepsRunInTheOrderOfTheRequiredItems) {
   EXPECT_EQ(run.item.get("xrmodem_countryinfo"), Value("66 (Germany)"));
 }
 
+// The identity answers the example machines do not show: a variant that is not exactly "S1",
+// no variant answer, an identity that only contains the maker's name.
 TEST_F(DialogueSequenceTest, IdentityAnswersNameTheModel) {
   struct Case {
     std::map<std::string, std::string> answers;  // a command left out answers ERROR
@@ -88,12 +92,9 @@ TEST_F(DialogueSequenceTest, IdentityAnswersNameTheModel) {
     const char* sku;  // only a Quell reads its SKU from the firmware text
     Commands commands;
   } cases[] = {
-      {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1"}}, "", "Pellan", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
       {{{"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1 "}}, "", "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
-      {{{"ATI4", "Tarvo Internal Modem"}}, "", "Quell", "Euro", {"ATI4", "ATI12", "ATI1", "ATI5"}},
       {{{"ATI4", "Tarvo Internal Modem"}}, "ATI12", "", nullptr, {"ATI4", "ATI12", "ATI1", "ATI5"}},
       {{{"ATI4", "Tarvo Internal Modem "}}, "", "Zarko", nullptr, {"ATI4", "ATI1", "ATI5"}},
-      {{}, "", "3rd Party Modem", nullptr, {"ATI4", "ATI1", "ATI5"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answers.count("ATI4") ? c.answers.at("ATI4") : "(no ATI4 answer)");

@@ -6,6 +6,7 @@
 #include "reporter/TestMachine.h"
 #include "reporter/XRModemPlugin.h"
 #include "support/RegistryTesting.h"
+#include "support/XRModemPluginPeer.h"
 #include "support/ValuePrinting.h"
 
 namespace xr {
@@ -37,13 +38,13 @@ TEST(ProbeSequenceTest, SecondRunOnTheSameObjectStartsAfresh) {
     torvin.addROM(12, 2, 2);
     torvin.writeModemPrefs(0xB5);
     EXPECT_FALSE(plugin->getModemInfoDictionary()->empty());
-    EXPECT_TRUE(plugin->_isTorvinFamily);
+    EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
   }
   test::TestMachine i2s;
   i2s.addI2SNode(std::string_view("i2s-modem\0", 10));
   Dictionary item = *plugin->getModemInfoDictionary();
-  EXPECT_FALSE(plugin->_isTorvinFamily);
-  EXPECT_TRUE(plugin->_isI2SFamily);
+  EXPECT_FALSE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
+  EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isI2SFamily());
   EXPECT_EQ(item.get("xrmodem_model"), Value("Brisa"));
   EXPECT_FALSE(item.contains("xrmodem_skuname"));
   EXPECT_FALSE(item.contains("xrmodem_fwvers"));

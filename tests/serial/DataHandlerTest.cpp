@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <mutex>
-#include <thread>
 
 #include "platform/Posix.h"
 #include "serial/DataHandler.h"
@@ -63,16 +62,6 @@ void writeAll(int fd, std::string_view bytes) {
   }
 }
 
-std::string readExactly(int fd, size_t n) {
-  std::string got;
-  char buffer[256];
-  for (pollfd p{fd, POLLIN, 0}; got.size() < n && posix::poll(&p, 1, 10000) == 1;) {
-    const ssize_t r = posix::read(fd, buffer, std::min(sizeof buffer, n - got.size()));
-    if (r > 0) got.append(buffer, static_cast<size_t>(r));
-  }
-  return got;
-}
-
 class DataHandlerOnPty : public testing::Test {
  protected:
   void SetUp() override {
@@ -104,43 +93,6 @@ TEST_F(DataHandlerOnPty, EachReadIsAnnouncedWithOnlyItsOwnBytes) {
     ASSERT_TRUE(inbox.waitForChunks(i + 1));
   }
   EXPECT_EQ(inbox.chunks(), pieces);
-}
-
-// Both threads append to the log at once; each entry holds the bytes of one write or read.
-TEST_F(DataHandlerOnPty, LogsEveryWriteAndReadWhileOn) {
-  Inbox inbox(handler_);
-  handler_.startReadMechanismForDescriptor(line_.get());
-  const size_t before = handler_.eventLog().size();
-  EXPECT_EQ(handler_.sendData(dataWithString("quiet")), 5);  // logging off
-  EXPECT_EQ(readExactly(master(), 5), "quiet");
-
-  handler_.setLogDataEvents(true);
-  constexpr int kRounds = 300;
-  std::thread modem([&] {
-    for (int i = 0; i < kRounds; ++i) writeAll(master(), "r");
-  });
-  for (int i = 0; i < kRounds; ++i) EXPECT_EQ(handler_.sendData(dataWithString("w")), 1);
-  modem.join();
-  ASSERT_TRUE(inbox.waitForBytes(kRounds));
-  EXPECT_EQ(readExactly(master(), kRounds), std::string(kRounds, 'w'));
-  EXPECT_EQ(handler_.sendData(Data()), 1);  // nothing written or logged: the last count again
-  handler_.setDescriptor(-1);
-  EXPECT_EQ(handler_.sendData(dataWithString("lost")), -1);  // logged all the same
-
-  const auto log = handler_.eventLog();
-  size_t written = 0;
-  std::string read;
-  for (size_t i = before; i + 1 < log.size(); ++i) {
-    const std::string bytes = log[i].logData.asString();
-    if (bytes == "w") {
-      ++written;
-    } else {
-      read += bytes;
-    }
-  }
-  EXPECT_EQ(written, static_cast<size_t>(kRounds));
-  EXPECT_EQ(read, std::string(kRounds, 'r'));
-  EXPECT_EQ(log.back().logData.asString(), "lost");
 }
 
 // Each opening has one reader; after a halt nothing reads until the next opening.

@@ -111,14 +111,5 @@ TEST_F(ModemInUseCheckTest, WithoutTheToolOrAModemPortNoNames) {
   SerialPortList::resetSharedSerialPortList();
 }
 
-// A recorded output, from a stand-in for the tool that also checks its arguments.
-TEST_F(ModemInUseCheckTest, RecordedOutput) {
-  ::unlink(lsof_.c_str());
-  script("root/usr/sbin/lsof", "[ \"$#\" = 2 ] && [ \"$1\" = -Fc ] && [ \"$2\" = '" + device_ +
-                                   "' ] || exit 9\nprintf 'p24714\\ncpython3\\np24757\\ncModem App\\n'");
-  plugin_.checkIfModemInUseTask();
-  EXPECT_EQ(inUseBy(), "python3, Modem App");
-}
-
 }  // namespace
 }  // namespace xr
