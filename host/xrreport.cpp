@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "live/LiveMachine.h"
 #include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
 #include "host/PluginSearchPath.h"
@@ -27,6 +28,13 @@ constexpr int kBadCommandLine = 2;
 int unusable(const std::string& message) {
   std::cerr << "xrreport: " << message << '\n';
   return kUnusable;
+}
+
+// The directory of the running executable: the live machine's tools and data are beside it.
+std::string executableDirectory() {
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : self.parent_path().string();
 }
 
 void traceToStandardError(std::string_view line) {
@@ -58,9 +66,13 @@ int run(int argc, char** argv) {
 
   std::string error;
   std::unique_ptr<MachineProfile> profile;
+  std::unique_ptr<LiveMachine> live;
   if (machineOption->count() > 0 && !version) {
     profile = MachineProfile::open(machine, &error);
     if (!profile) return unusable(error);
+  } else if (!version) {
+    live = LiveMachine::open(LiveMachine::defaults(executableDirectory()), &error);
+    if (!live) return unusable(error);
   }
   if (trace) setTraceSink(traceToStandardError);
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <map>
 #include <mutex>
 
 namespace xr {
@@ -10,6 +11,15 @@ std::mutex gRootMutex;
 std::string& rootStorage() {
   static std::string root = "/";
   return root;
+}
+std::map<std::string, std::string, std::less<>>& mappedPaths() {
+  static std::map<std::string, std::string, std::less<>> paths;
+  return paths;
+}
+std::string mappedPath(std::string_view fixedPath) {
+  std::lock_guard lock(gRootMutex);
+  auto it = mappedPaths().find(fixedPath);
+  return it == mappedPaths().end() ? std::string() : it->second;
 }
 }  // namespace
 
@@ -25,7 +35,23 @@ void setPlatformRoot(std::string root) {
   rootStorage() = std::move(trimmed);
 }
 
+void mapFixedPath(const std::string& fixedPath, std::string actualPath) {
+  std::lock_guard lock(gRootMutex);
+  if (actualPath.empty())
+    mappedPaths().erase(fixedPath);
+  else
+    mappedPaths()[fixedPath] = std::move(actualPath);
+}
+
+ScopedFixedPath::ScopedFixedPath(std::string fixedPath, std::string actualPath)
+    : fixedPath_(std::move(fixedPath)), saved_(mappedPath(fixedPath_)) {
+  mapFixedPath(fixedPath_, std::move(actualPath));
+}
+
+ScopedFixedPath::~ScopedFixedPath() { mapFixedPath(fixedPath_, saved_); }
+
 std::string resolvePath(std::string_view absolutePath) {
+  if (std::string mapped = mappedPath(absolutePath); !mapped.empty()) return mapped;
   std::string root = platformRoot();
   if (root == "/") return std::string(absolutePath);
   std::string_view separator = absolutePath.starts_with('/') ? "" : "/";

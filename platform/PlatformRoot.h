@@ -14,6 +14,11 @@ void setPlatformRoot(std::string root);
 // "/usr/sbin/lsof" under root "/tmp/m/root" is "/tmp/m/root/usr/sbin/lsof".
 std::string resolvePath(std::string_view absolutePath);
 
+// On a system whose tools live elsewhere than the fixed paths say (this Linux machine), the
+// host maps a fixed path to the real file: resolvePath then gives that file, whatever the
+// root. An empty actual path removes the mapping. Machine profiles use no mappings.
+void mapFixedPath(const std::string& fixedPath, std::string actualPath);
+
 // True when a file or directory exists at the path (used as given), following a symbolic
 // link at its end.
 bool fileExistsAtPath(const std::string& path);
@@ -27,6 +32,19 @@ class ScopedPlatformRoot {
   ScopedPlatformRoot& operator=(const ScopedPlatformRoot&) = delete;
 
  private:
+  std::string saved_;
+};
+
+// Maps a fixed path for one scope and puts the previous mapping back.
+class ScopedFixedPath {
+ public:
+  ScopedFixedPath(std::string fixedPath, std::string actualPath);
+  ~ScopedFixedPath();
+  ScopedFixedPath(const ScopedFixedPath&) = delete;
+  ScopedFixedPath& operator=(const ScopedFixedPath&) = delete;
+
+ private:
+  std::string fixedPath_;
   std::string saved_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/RegistrySnapshot.h"
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "platform/Json.h"
 
@@ -168,6 +169,46 @@ RegistrySnapshotResult parseRegistrySnapshot(std::string_view text, const std::s
   JsonResult json = parseJson(text, jsonLimits(limits));
   if (!json.ok()) return RegistrySnapshotResult{nullptr, name + ": " + json.error};
   return fromValue(json.value, name, limits);
+}
+
+}  // namespace xr
+
+namespace xr {
+
+Value registrySnapshot(const RegistryStore& store) {
+  auto planes = makeDictionary();
+  for (std::string_view plane : {RegistryStore::kServicePlane, RegistryStore::kDeviceTreePlane}) {
+    // Pre-order with parents known: each entry joins its parent's children as it comes.
+    std::unordered_map<const RegistryEntry*, ArrayRef> children;
+    auto object = [&](const RegistryEntry* entry) {
+      // Filled by set(): g++ 12 misreads an initializer list of values as uninitialised here.
+      auto out = makeDictionary();
+      out->set("name", entry->name());
+      out->set("class", entry->className());
+      Dictionary properties = store.properties(entry);
+      if (!properties.empty()) out->set("properties", std::make_shared<Dictionary>(std::move(properties)));
+      return out;
+    };
+    const RegistryEntry* root = store.root(plane);
+    DictionaryRef rootObject = object(root);
+    auto attach = [&](const RegistryEntry* parent, DictionaryRef child, const RegistryEntry* entry) {
+      ArrayRef& list = children[parent];
+      if (!list) list = makeArray();
+      list->emplace_back(std::move(child));
+      children.emplace(entry, nullptr);
+    };
+    std::unordered_map<const RegistryEntry*, DictionaryRef> objects{{root, rootObject}};
+    for (const RegistryEntry* entry : store.planeEntries(plane, true)) {
+      DictionaryRef o = object(entry);
+      objects[entry] = o;
+      attach(entry->parent(), o, entry);
+    }
+    for (auto& [entry, list] : children) {
+      if (list) objects[entry]->set("children", list);
+    }
+    planes->set(std::string(plane), rootObject);
+  }
+  return Value(planes);
 }
 
 }  // namespace xr

@@ -159,6 +159,17 @@ RegistryEntry* RegistryStore::entryAtPathLocked(std::string_view path) const {
         break;
       }
     }
+    // Device-tree nodes are named "name@unit"; as device-tree tools do, a component without
+    // a unit matches the first child of that name whatever its unit.
+    if (!next && plane == kDeviceTreePlane && component.find('@') == std::string_view::npos) {
+      for (const auto& child : entry->children_) {
+        std::string_view name = child->name_;
+        if (name.size() > component.size() && name.starts_with(component) && name[component.size()] == '@') {
+          next = child.get();
+          break;
+        }
+      }
+    }
     entry = next;
   }
   return entry;

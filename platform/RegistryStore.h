@@ -95,7 +95,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   const RegistryEntry* findEntry(std::string_view plane, const std::string& key, const Value& value) const;
 
   // ---- reading (what the Registry functions build on) ----
-  // "Plane:a/b/c": child names from the plane's root, the first child of a name winning.
+  // "Plane:a/b/c": child names from the plane's root, the first child of a name winning. In
+  // HwDeviceTree a name without "@unit" also matches the first "name@unit" child.
   const RegistryEntry* entryAtPath(std::string_view path) const;
   // Every entry below the plane's root in depth-first pre-order, or only the root's children.
   std::vector<const RegistryEntry*> planeEntries(std::string_view plane, bool recursive) const;

@@ -1,0 +1,65 @@
+#include "live/LiveMachine.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace xr {
+namespace {
+
+const char kFamilyTable[] = "usb-modem-family.json";
+
+bool executable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
+
+// The first of the candidates that exists, else the first.
+std::string firstExisting(const std::vector<std::string>& candidates, bool mustExecute) {
+  for (const std::string& c : candidates) {
+    if (mustExecute ? executable(c) : fileExistsAtPath(c)) return c;
+  }
+  return candidates.front();
+}
+
+}  // namespace
+
+LiveMachine::Options LiveMachine::defaults(const std::string& executableDirectory) {
+  Options options;
+  if (const char* root = std::getenv("XRREPORT_SYSTEM_ROOT"); root && *root) options.systemRoot = root;
+  // The build tree has everything beside xrreport; an installed host has bin/, libexec/, share/.
+  options.toolDirectory = firstExisting(
+      {executableDirectory, executableDirectory + "/../libexec/xrmodem"}, false);
+  if (!executable(options.toolDirectory + "/" + kDriverListingTool)) options.toolDirectory = executableDirectory;
+  options.familyTablePath = firstExisting(
+      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/../share/xrmodem/" + kFamilyTable}, false);
+  return options;
+}
+
+LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> registry)
+    : options_(std::move(options)), registry_(std::move(registry)) {
+  installed_.emplace(registry_->store());
+  // The fixed paths name another system's tools; on Linux their work is done by these.
+  std::string lister = options_.toolDirectory + "/" + kDriverListingTool;
+  if (executable(lister)) paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/drvxstat", lister));
+  for (const char* lsof : {"/usr/bin/lsof", "/usr/sbin/lsof", "/bin/lsof"}) {
+    if (executable(lsof)) {
+      paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/lsof", lsof));
+      break;
+    }
+  }
+}
+
+LiveMachine::~LiveMachine() = default;
+
+std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::string* error) {
+  LiveRegistryOptions registryOptions;
+  registryOptions.root = options.systemRoot;
+  if (!options.familyTablePath.empty()) {
+    std::optional<UsbFamilyTable> table = UsbFamilyTable::read(options.familyTablePath, error);
+    if (!table) return nullptr;
+    registryOptions.family = std::move(*table);
+  }
+  auto registry = std::make_unique<LiveRegistry>(std::move(registryOptions));
+  registry->build();
+  return std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
+}
+
+}  // namespace xr

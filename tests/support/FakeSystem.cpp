@@ -1,0 +1,87 @@
+#include "support/FakeSystem.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace xr::test {
+namespace fs = std::filesystem;
+
+std::string relativePath(const std::string& fromDir, const std::string& to) {
+  return fs::path(to).lexically_relative(fs::path(fromDir)).string();
+}
+
+void FakeSystem::write(const std::string& path, const std::string& bytes) const { dir_.write(path.substr(1), bytes); }
+
+void FakeSystem::directory(const std::string& path) const { dir_.makeDirectory(path.substr(1)); }
+
+void FakeSystem::rawLink(const std::string& path, const std::string& text) const {
+  std::string at = dir_.file(path.substr(1));
+  fs::create_directories(fs::path(at).parent_path());
+  fs::remove(at);
+  if (::symlink(text.c_str(), at.c_str()) != 0) throw std::runtime_error("symlink " + at);
+}
+
+void FakeSystem::link(const std::string& path, const std::string& target) const {
+  rawLink(path, relativePath(fs::path(path).parent_path().string(), target));
+}
+
+void FakeSystem::node(const std::string& path, unsigned major, unsigned minor) const {
+  std::string at = dir_.file(path.substr(1));
+  fs::create_directories(fs::path(at).parent_path());
+  fs::remove(at);
+  if (::mknod(at.c_str(), S_IFCHR | 0600, makedev(major, minor)) != 0) throw std::runtime_error("mknod " + at);
+}
+
+void FakeSystem::device(const std::string& path, const std::string& subsystem, const Attributes& attributes,
+                        const std::string& driver, const std::string& module) const {
+  directory(path);
+  link(path + "/subsystem", "/sys/bus/" + subsystem);
+  directory("/sys/bus/" + subsystem);
+  for (const auto& [name, value] : attributes) attribute(path + "/" + name, value);
+  if (driver.empty()) return;
+  std::string driverDir = "/sys/bus/" + subsystem + "/drivers/" + driver;
+  directory(driverDir);
+  link(path + "/driver", driverDir);
+  if (!module.empty()) {
+    directory("/sys/module/" + module);
+    link(driverDir + "/module", "/sys/module/" + module);
+  }
+}
+
+void FakeSystem::tty(const std::string& ttyPath, const std::string& device, unsigned major, unsigned minor,
+                     const Attributes& attributes) const {
+  std::string name = fs::path(ttyPath).filename().string();
+  directory(ttyPath);
+  attribute(ttyPath + "/dev", std::to_string(major) + ":" + std::to_string(minor));
+  for (const auto& [key, value] : attributes) attribute(ttyPath + "/" + key, value);
+  link(ttyPath + "/subsystem", "/sys/class/tty");
+  if (!device.empty()) link(ttyPath + "/device", device);
+  link("/sys/class/tty/" + name, ttyPath);
+  node("/dev/" + name, major, minor);
+}
+
+void FakeSystem::virtualTty(const std::string& name, unsigned major, unsigned minor) const {
+  std::string path = "/sys/devices/virtual/tty/" + name;
+  directory(path);
+  attribute(path + "/dev", std::to_string(major) + ":" + std::to_string(minor));
+  link(path + "/subsystem", "/sys/class/tty");
+  link("/sys/class/tty/" + name, path);
+}
+
+void FakeSystem::nothingToFind() const {
+  virtualTty("console", 5, 1);
+  virtualTty("ptmx", 5, 2);
+  virtualTty("tty", 5, 0);
+  for (unsigned i = 0; i < 64; ++i) virtualTty("tty" + std::to_string(i), 4, i);
+  device("/sys/devices/pnp0/00:00", "pnp", {}, "serial");
+  device("/sys/devices/pnp0/00:00/00:00:0", "serial-base", {}, "ctrl");
+  device("/sys/devices/pnp0/00:00/00:00:0/00:00:0.0", "serial-base", {}, "port");
+  tty("/sys/devices/pnp0/00:00/00:00:0/00:00:0.0/tty/ttyS0", "/sys/devices/pnp0/00:00/00:00:0/00:00:0.0", 4, 64,
+      {{"type", "4"}});
+}
+
+}  // namespace xr::test
