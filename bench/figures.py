@@ -155,6 +155,23 @@ def main():
         table.figure("xrreport, Torvin with preferences (median)", report("torvin-prefs") * 1e3, "ms", 30)
         table.figure("xrreport, no modem (median)", report("no-modem") * 1e3, "ms", 30)
 
+    def live_registry():
+        results = google_benchmark(build, "live_registry_build")
+        table.figure("live registry build, nothing to find (fake tree)",
+                     results["BM_LiveRegistryNothingToFind"]["real_ms"] * 1e3, "us", 1000, digits=0)
+        table.figure("live registry build, this machine's /sys", results["BM_LiveRegistryThisMachine"]["real_ms"] * 1e3,
+                     "us", digits=0)
+
+    def live_report():
+        # Measured side by side in one run, so the machine's load weighs on all three alike.
+        live = median_seconds([xrreport, "--format", "json"], 300, 20)
+        empty = report("empty", 300, 20)
+        table.figure("xrreport --format json, this machine (median)", live * 1e3, "ms", digits=2)
+        table.figure("  this machine above examples/empty", (live - empty) * 1e3, "ms", 2, digits=2)
+        hwinfo = median_seconds(["hwinfo", "--modem"], 20, 2)
+        table.figure("  hwinfo --modem (median)", hwinfo * 1e3, "ms", digits=1)
+        table.figure("  this machine / hwinfo --modem", live / hwinfo, "", 0.25, digits=3)
+
     def peak_memory():
         peaks = peak_resident_kb(xrreport)
         largest = max(peaks, key=peaks.get)
@@ -173,6 +190,8 @@ def main():
     table.group("AT command", at_command)
     table.group("trivial tool run", tool_runs)
     table.group("xrreport, example machines", whole_reports)
+    table.group("live registry build", live_registry)
+    table.group("xrreport, this machine", live_report)
     table.group("peak RSS of the examples", peak_memory)
     table.group("country list", country_list)
 

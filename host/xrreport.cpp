@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "live/LiveMachine.h"
+#include "profile/MachineCapture.h"
 #include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
 #include "host/PluginSearchPath.h"
@@ -43,10 +44,35 @@ void traceToStandardError(std::string_view line) {
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
+// The machine reported on: a machine profile, or this one, perhaps being captured.
+struct Machine {
+  std::unique_ptr<MachineProfile> profile;
+  std::unique_ptr<LiveMachine> live;
+  std::unique_ptr<MachineCapture> capture;
+};
+
+// Sets up the machine and the trace; false and a message when that cannot be done.
+bool openMachine(const std::string* profile, const std::string* capture, bool trace, const std::string& executableDir,
+                 Machine* machine, std::string* error) {
+  if (profile) {
+    machine->profile = MachineProfile::open(*profile, error);
+    if (!machine->profile) return false;
+  } else {
+    // A capture refuses its directory before anything is read.
+    if (capture && !(machine->capture = MachineCapture::begin(*capture, trace ? traceToStandardError : nullptr, error)))
+      return false;
+    machine->live = LiveMachine::open(LiveMachine::defaults(executableDir), error);
+    if (!machine->live) return false;
+  }
+  if (trace && !machine->capture) setTraceSink(traceToStandardError);
+  return true;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"Prints the hardware report of this machine, or of a machine profile, one section per plug-in.",
                "xrreport"};
   std::string machine;
+  std::string capture;
   std::string format = "text";
   bool trace = false;
   bool version = false;
@@ -54,6 +80,10 @@ int run(int argc, char** argv) {
   app.add_option("--format", format, "Output format: text (readable) or json (an array of report dictionaries)")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
+  auto* captureOption = app.add_option("--capture", capture,
+                                       "Write this machine as a machine profile into DIR (new or empty), then report")
+                            ->type_name("DIR")
+                            ->excludes(machineOption);
   app.add_flag("--trace", trace, "Print the modem dialogue on standard error as it happens");
   app.add_flag("--version", version, "Print the version of xrreport and of each plug-in, with its path");
   try {
@@ -65,16 +95,10 @@ int run(int argc, char** argv) {
   }
 
   std::string error;
-  std::unique_ptr<MachineProfile> profile;
-  std::unique_ptr<LiveMachine> live;
-  if (machineOption->count() > 0 && !version) {
-    profile = MachineProfile::open(machine, &error);
-    if (!profile) return unusable(error);
-  } else if (!version) {
-    live = LiveMachine::open(LiveMachine::defaults(executableDirectory()), &error);
-    if (!live) return unusable(error);
-  }
-  if (trace) setTraceSink(traceToStandardError);
+  Machine reportedMachine;
+  if (!version && !openMachine(machineOption->count() ? &machine : nullptr, captureOption->count() ? &capture : nullptr,
+                               trace, executableDirectory(), &reportedMachine, &error))
+    return unusable(error);
 
   const PluginSearchPath searchPath = PluginSearchPath::forThisProcess();
   const auto paths = searchPath.bundles(&error);
@@ -115,6 +139,7 @@ int run(int argc, char** argv) {
   if (format == "json") text = toJson(Value(reports)) + "\n";
   std::cout << text << std::flush;
   if (!std::cout) return unusable("standard output cannot be written");
+  if (reportedMachine.capture && !reportedMachine.capture->finish(&error)) return unusable(error);
   return kReported;
 }
 

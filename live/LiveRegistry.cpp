@@ -238,7 +238,8 @@ std::vector<const RegistryEntry*> LiveRegistry::addTty(const TtyInfo& tty, const
   const bool modem = links.isModem(tty.kernel, tty.number);
   const std::string name = modem ? "modem" : tty.kernel;
   const std::string devicePath = "/dev/" + tty.kernel;
-  const std::string callout = modem ? std::string(kModemLink) : devicePath;
+  // The node to open: under a system root other than "/" (a test tree) the tree's own.
+  const std::string callout = tree_.at(modem ? kModemLink : std::string_view(devicePath));
   auto properties = makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
                                     {"HwTTYDevice", name},
                                     {"HwTTYBaseName", name},

@@ -43,6 +43,9 @@
 //                  /dev/serial/by-path/* link that leads to this port, sorted),
 //   "uartType" (integer, the 8250 `type` attribute, only for 8250-family ports),
 //   "uartName" (string, e.g. "16550A", only for 8250-family ports).
+// Built under a system root other than "/" (a test tree), HwCalloutDevice and HwDialinDevice
+// are the nodes in that tree (ROOT/dev/ttyACM0), the ones a report opens; the other names stay
+// the system's.
 // /dev/modem leads to a port when the last component of its link target is the port's kernel
 // name, or else when the node it ends at has the port's device number. Virtual ttys (device
 // under /sys/devices/virtual) and serial slots whose `type` is 0 are left out.

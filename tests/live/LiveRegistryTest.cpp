@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
               {"HwService:platform/00:01/serial", "PkBundleIdentifier", "serial"},
               {"HwService:platform/00:01/serial", "moduleName", {}},
               {kUart, "HwTTYDevice", "ttyS0"},
-              {kUart, "HwCalloutDevice", "/dev/ttyS0"},
+              {kUart, "devicePath", "/dev/ttyS0"},
               {kUart, "deviceNumber", "4:64"},
               {kUart, "uartType", 4},
               {kUart, "uartName", "16550A"},
@@ -222,7 +222,7 @@ TEST_P(ModemLinkCases, NamesThePort) {
   const char* callout = GetParam().isModem ? "/dev/modem" : "/dev/ttyACM0";
   EXPECT_EQ(store.property(port, "HwTTYDevice"), Value(name));
   EXPECT_EQ(store.property(port, "HwTTYBaseName"), Value(name));
-  EXPECT_EQ(store.property(port, "HwCalloutDevice"), Value(callout));
+  EXPECT_EQ(store.property(port, "HwCalloutDevice"), Value(sys.root() + callout));
   EXPECT_EQ(store.property(port, "kernelName"), Value("ttyACM0"));
   ArrayRef links = makeArray({"/dev/serial/by-id/usb-Tarvo-if00"});
   if (GetParam().isModem) links->insert(links->begin(), Value("/dev/modem"));

@@ -6,17 +6,17 @@
 //
 //   xrdrvxstat [-l] [-bNAME] [--root DIR]
 // -l is accepted for the listing tool's usual call; -bNAME lists only NAME; --root reads a
-// system tree under DIR instead of / (tests).
+// system tree under DIR instead of /, as XRREPORT_SYSTEM_ROOT does for xrreport (tests).
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -106,7 +106,8 @@ std::optional<std::string> moduleVersion(const std::string& root, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root;
+  const char* systemRoot = std::getenv("XRREPORT_SYSTEM_ROOT");
+  std::string root = systemRoot && std::strcmp(systemRoot, "/") != 0 ? systemRoot : "";
   std::optional<std::string> only;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -123,18 +124,25 @@ int main(int argc, char** argv) {
 
   std::map<std::string, Module> modules;
   readLoadedModules(root, &modules);
-  // Built-in modules: in /sys/module without the initstate a loaded module has.
-  for (const std::string& name : list(root + "/sys/module")) {
-    if (!modules.count(name) && !exists(root + "/sys/module/" + name + "/initstate")) modules[name] = Module{};
-  }
-  // Drivers whose module has no entry of its own: built in without parameters.
-  std::set<std::string> drivers;
-  for (const std::string& bus : list(root + "/sys/bus")) {
-    for (const std::string& driver : list(root + "/sys/bus/" + bus + "/drivers")) {
-      if (!modules.count(driver)) drivers.insert(driver);
+  if (only) {
+    // One name: look only where it could be, the report runs this on every report.
+    if (!modules.count(*only)) {
+      bool found = !only->empty() && only->find('/') == std::string::npos && *only != "." && *only != ".." &&
+                   exists(root + "/sys/module/" + *only);
+      for (const std::string& bus : found || only->empty() ? std::vector<std::string>() : list(root + "/sys/bus"))
+        found = found || exists(root + "/sys/bus/" + bus + "/drivers/" + *only);
+      if (found) modules[*only] = Module{};
+    }
+  } else {
+    // Built-in modules: in /sys/module without the initstate a loaded module has.
+    for (const std::string& name : list(root + "/sys/module")) {
+      if (!modules.count(name) && !exists(root + "/sys/module/" + name + "/initstate")) modules[name] = Module{};
+    }
+    // Drivers whose module has no entry of its own: built in without parameters.
+    for (const std::string& bus : list(root + "/sys/bus")) {
+      for (const std::string& driver : list(root + "/sys/bus/" + bus + "/drivers")) modules.emplace(driver, Module{});
     }
   }
-  for (const std::string& driver : drivers) modules.emplace(driver, Module{});
 
   int index = 0;
   std::string out;

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Data.h"
+#include "platform/Trace.h"
+#include "platform/Value.h"
+
+namespace xr {
+
+// Writes the machine a report ran on as a machine profile (xrreport --capture DIR), so that
+// `xrreport --machine DIR` makes the same report elsewhere:
+//   registry.json  the registry the report read
+//   root/...       the files at fixed paths the plug-in reads, those that exist, and
+//                  usr/sbin/drvxstat, a script replaying the driver listing of this machine
+//   modem.json     the internal modem's replies, when it answered, from the dialogue trace
+class MachineCapture {
+ public:
+  // Begins a capture into directory, which must not exist or be empty: nullptr and a one-line
+  // message otherwise. Records the modem dialogue from now on, handing each trace line on to
+  // forward when it is set (--trace).
+  static std::unique_ptr<MachineCapture> begin(const std::string& directory, TraceSink forward, std::string* error);
+
+  // After the report: writes the profile. False and a one-line message when a file cannot be
+  // written.
+  bool finish(std::string* error);
+
+  ~MachineCapture();
+  MachineCapture(const MachineCapture&) = delete;
+  MachineCapture& operator=(const MachineCapture&) = delete;
+
+  // The fixed paths under the platform root that the plug-in reads.
+  static const std::vector<std::string>& platformFiles();
+  // One direction of the dialogue, as the trace shows it.
+  struct Transfer {
+    bool write;
+    Data bytes;
+  };
+  // A trace line ("12.345 write <41540d> \"AT\\r\"") as a transfer; nullopt for other lines.
+  static std::optional<Transfer> parseTraceLine(std::string_view line);
+  // The modem.json of a dialogue; nullopt when the modem never answered.
+  static std::optional<Value> modemScript(const std::vector<Transfer>& dialogue);
+
+ private:
+  struct Key {};
+
+ public:
+  MachineCapture(Key, std::string directory);
+
+ private:
+  bool writeDriverListing(std::string* error) const;
+
+  std::string directory_;
+  std::shared_ptr<std::vector<Transfer>> dialogue_;
+};
+
+}  // namespace xr

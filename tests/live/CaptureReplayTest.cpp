@@ -1,0 +1,81 @@
+// xrreport --capture on a fake system tree whose /dev/modem leads to a scripted modem, then
+// --machine on what it wrote: the same report.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/Json.h"
+#include "profile/ModemScript.h"
+#include "profile/ScriptedModem.h"
+#include "support/FakeSystem.h"
+#include "support/RunProgram.h"
+#include "support/TempDirectory.h"
+
+namespace xr {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
+
+std::unique_ptr<ScriptedModem> startModem() {
+  std::string error;
+  auto script = ModemScript::fromValue(
+      parseJson(R"({"Responses": {"ATI4": "Acme Data Modem", "ATI1": "ACME 2.1", "ATI5": "52"}})").value, &error);
+  EXPECT_TRUE(script) << error;
+  auto modem = ScriptedModem::start(std::move(*script), &error);
+  EXPECT_TRUE(modem) << error;
+  return modem;
+}
+
+// An internal modem on a vantik serial channel's port, reached through /dev/modem.
+void machineWithModem(const test::FakeSystem& sys, const std::string& modemPath) {
+  const std::string dev = "/sys/devices/platform/ch-b";
+  sys.device(dev, "platform", {}, "vantik-serial");
+  sys.write("/sys/firmware/devicetree/base/ch-b/compatible", std::string("vantik\0modem\0", 13));
+  sys.link(dev + "/of_node", "/sys/firmware/devicetree/base/ch-b");
+  sys.tty(dev + "/tty/ttyS2", dev, 4, 66, {{"type", "4"}});
+  sys.rawLink("/dev/ttyS2", modemPath);  // the node a report opens is the scripted modem
+  sys.rawLink("/dev/modem", "ttyS2");
+}
+
+TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
+  test::FakeSystem sys;
+  auto modem = startModem();
+  ASSERT_TRUE(modem);
+  machineWithModem(sys, modem->devicePath());
+  test::TempDirectory out;
+  const std::string profile = out.file("machine");
+  const std::map<std::string, std::string> env{{"XRREPORT_SYSTEM_ROOT", sys.root()}};
+
+  test::ProgramResult live = test::runProgram(kXrreport, {"--format", "json", "--capture", profile}, env);
+  ASSERT_EQ(live.status, 0) << live.err;
+  EXPECT_NE(live.out.find("ACME 2.1"), std::string::npos) << live.out;
+  for (const char* file : {"registry.json", "modem.json", "root/usr/sbin/drvxstat"})
+    EXPECT_TRUE(fs::exists(profile + "/" + file)) << file;
+
+  test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--machine", profile});
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  EXPECT_EQ(replay.out, live.out);
+
+  // A second capture into the same directory refuses and leaves it as it was.
+  auto before = fs::last_write_time(profile + "/registry.json");
+  test::ProgramResult again = test::runProgram(kXrreport, {"--capture", profile}, env);
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 1) << again.err;
+  EXPECT_NE(again.err.find("not empty"), std::string::npos) << again.err;
+  EXPECT_EQ(fs::last_write_time(profile + "/registry.json"), before);
+}
+
+// With nothing to find, the live report is the empty machine's.
+TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {
+  test::FakeSystem sys;
+  sys.nothingToFind();
+  test::ProgramResult live =
+      test::runProgram(kXrreport, {"--format", "json"}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  test::ProgramResult empty = test::runProgram(kXrreport, {"--format", "json", "--machine", XR_SOURCE_DIR "/examples/empty"});
+  ASSERT_EQ(live.status, 0) << live.err;
+  EXPECT_EQ(live.out, empty.out);
+}
+
+}  // namespace
+}  // namespace xr

@@ -1,0 +1,48 @@
+// xrdrvxstat on a fake system tree: a line per driver or module, the version in parentheses
+// only when the module declares one.
+#include <gtest/gtest.h>
+
+#include "support/FakeSystem.h"
+#include "support/RunProgram.h"
+
+namespace xr {
+namespace {
+
+struct ListingCase {
+  const char* name;
+  const char* expectedVersionPart;  // nullptr: no line at all
+};
+
+TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
+  test::FakeSystem sys;
+  sys.write("/proc/modules",
+            "cdc_acm 45056 1 - Live 0xffffffffc0a2c000\n"
+            "option 57344 0 usb_wwan,usbserial, Live 0xffffffffc0b00000\n");
+  sys.attribute("/sys/module/cdc_acm/version", "0.26");
+  sys.attribute("/sys/module/cdc_acm/initstate", "live");
+  sys.attribute("/sys/module/option/initstate", "live");
+  sys.attribute("/sys/module/8250/parameters/nr_uarts", "4");
+  sys.attribute("/sys/module/evil/version", "1.0 (beta)");
+  sys.directory("/sys/bus/platform/drivers/serial8250");
+
+  const ListingCase cases[] = {{"cdc_acm", " cdc_acm (0.26) <>"}, {"option", " option <usb_wwan usbserial>"},
+                               {"8250", " 8250 <>"},            {"serial8250", " serial8250 <>"},
+                               {"evil", " evil <>"},            {"missing", nullptr},
+                               {"../bus", nullptr}};
+  for (const ListingCase& c : cases) {
+    test::ProgramResult r =
+        test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", std::string("-b") + c.name}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+    ASSERT_EQ(r.status, 0) << c.name << r.err;
+    if (!c.expectedVersionPart) {
+      EXPECT_EQ(r.out, "") << c.name;
+      continue;
+    }
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(r.out.ends_with(std::string(c.expectedVersionPart) + "\n")) << c.name << ": " << r.out;
+  }
+  test::ProgramResult all = test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", "--root", sys.root()});
+  EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5) << all.out;
+}
+
+}  // namespace
+}  // namespace xr
