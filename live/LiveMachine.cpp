@@ -12,9 +12,9 @@ const char kFamilyTable[] = "usb-modem-family.json";
 bool executable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
 
 // The first of the candidates that exists, else the first.
-std::string firstExisting(const std::vector<std::string>& candidates, bool mustExecute) {
+std::string firstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& c : candidates) {
-    if (mustExecute ? executable(c) : fileExistsAtPath(c)) return c;
+    if (fileExistsAtPath(c)) return c;
   }
   return candidates.front();
 }
@@ -25,11 +25,14 @@ LiveMachine::Options LiveMachine::defaults(const std::string& executableDirector
   Options options;
   if (const char* root = std::getenv("XRREPORT_SYSTEM_ROOT"); root && *root) options.systemRoot = root;
   // The build tree has everything beside xrreport; an installed host has bin/, libexec/, share/.
-  options.toolDirectory = firstExisting(
-      {executableDirectory, executableDirectory + "/../libexec/xrmodem"}, false);
-  if (!executable(options.toolDirectory + "/" + kDriverListingTool)) options.toolDirectory = executableDirectory;
+  for (const std::string& dir : {executableDirectory, executableDirectory + "/../libexec/xrreport"}) {
+    if (executable(dir + "/" + kDriverListingTool)) {
+      options.toolDirectory = dir;
+      break;
+    }
+  }
   options.familyTablePath = firstExisting(
-      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/../share/xrmodem/" + kFamilyTable}, false);
+      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/../share/xrreport/" + kFamilyTable});
   return options;
 }
 
