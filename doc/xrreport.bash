@@ -11,7 +11,7 @@ _xrreport() {
   fi
   COMPREPLY=()
   case $prev in
-    --machine)
+    --machine | --capture)
       local IFS=$'\n'
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -d -- "$cur"))
@@ -22,6 +22,6 @@ _xrreport() {
       return
       ;;
   esac
-  COMPREPLY=($(compgen -W '--machine --format --trace --version --help' -- "$cur"))
+  COMPREPLY=($(compgen -W '--machine --capture --format --trace --version --help' -- "$cur"))
 }
 complete -F _xrreport xrreport
