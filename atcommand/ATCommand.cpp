@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/Data.h"
+#include "platform/Trace.h"
 #include "serial/DataHandler.h"
 
 namespace xr {
@@ -50,7 +51,7 @@ ATCommand::~ATCommand() = default;
 void ATCommand::initCommonMembersAndCommand(const std::string& command) {
   _lock = std::make_shared<RedLightGreenLight>();
   _command = command;
-  _timeout = kDefaultTimeout;
+  setTimeout(kDefaultTimeout);
   _response.clear();
   restartProgress();
 }
@@ -58,32 +59,44 @@ void ATCommand::initCommonMembersAndCommand(const std::string& command) {
 void ATCommand::send() {
   std::lock_guard turn(gSending);
   const auto handler = DataHandler::sharedDataHandler();
-  handler->addObserver(this, [this](const Notification& n) { inputDataAvail(n); }, kReplyNotificationMode);
+  // After a command went unanswered its reply may still come. What arrived before this
+  // command is written is not its reply, so it goes; a modem known to echo must also show
+  // this command's echo first, which keeps out a late reply that comes after the write.
+  const bool requireEcho = handler->commandUnanswered() && handler->modemEchoes();
+  handler->discardPendingInput();
   std::string command;
-  bool requireEcho = false;
   {
     std::lock_guard lock(_mutex);
     _response.clear();
     _cleanedResponse.reset();
-    requireEcho = handler->commandUnanswered();
     _progress = Progress{};
     _progress.requireEcho = requireEcho;
     command = _command;
   }
+  handler->addObserver(this, [this](const Notification& n) { inputDataAvail(n); }, kReplyNotificationMode);
   handler->sendData(dataWithString(command));
   _lock->timedRedLight(RedLightGreenLight::Clock::now() + _timeout);
   // Returns only once no callback of ours runs: the reply stays as it is from here on.
   handler->removeObserver(this);
 
   bool answered = false;
+  bool overflowed = false;
+  bool echoed = false;
   {
     std::lock_guard lock(_mutex);
     answered = _cleanedResponse.has_value();
+    overflowed = _progress.overflowed;
+    echoed = _progress.echoAt != std::string::npos;
   }
-  if (!answered) {
-    handler->setCommandUnanswered(true);
-  } else if (requireEcho) {
-    handler->setCommandUnanswered(false);
+  if (echoed) handler->setModemEchoes(true);
+  handler->setCommandUnanswered(!answered);
+  if (answered || !traceEnabled()) return;
+  const std::string text = "\"" + traceEscaped(command) + "\": ";
+  if (overflowed) {
+    traceNote(text, "no complete reply in its first ", std::to_string(kResponseLimit / 1024), " KiB");
+  } else {
+    const auto ms = _timeout.count();
+    traceNote(text, "no complete reply within ", ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
   }
 }
 
@@ -94,12 +107,24 @@ void ATCommand::inputDataAvail(const Notification& notification) {
   if (!data || data->empty()) return;
   {
     std::lock_guard lock(_mutex);
-    _response.append(reinterpret_cast<const char*>(data->bytes()), data->length());
+    if (_response.size() >= kResponseLimit) return;
+    const size_t take = std::min(data->length(), kResponseLimit - _response.size());
+    _response.append(reinterpret_cast<const char*>(data->bytes()), take);
     advance();
-    if (!responseIsCompleteLocked() || cleanedReplyIsEmpty()) return;
-    _cleanedResponse = cleanUpResponseLocked();
+    if (!responseIsCompleteLocked() || cleanedReplyIsEmpty()) {
+      if (_response.size() < kResponseLimit || _cleanedResponse) return;
+      // Full without an answer: nothing more can complete it, so the sender need not wait.
+      _progress.overflowed = true;
+    } else {
+      _cleanedResponse = cleanUpResponseLocked();
+    }
   }
   _lock->greenLight();
+}
+
+bool ATCommand::responseOverflowed() const {
+  std::lock_guard lock(_mutex);
+  return _progress.overflowed;
 }
 
 bool ATCommand::isDialCommand() const { return _command.starts_with("ATD"); }

@@ -20,6 +20,9 @@ class ATCommand {
  public:
   using Timeout = std::chrono::milliseconds;
   static constexpr Timeout kDefaultTimeout = std::chrono::seconds(2);
+  // A reply stops growing here; one that reaches it without being complete fails at once, as
+  // one without a complete reply (a device that never stops sending costs this much).
+  static constexpr size_t kResponseLimit = 64 * 1024;
 
   static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command);
   static std::shared_ptr<ATCommand> atCommandWithCommandString(const std::string& command, Timeout timeout);
@@ -54,6 +57,8 @@ class ATCommand {
   void setCleanedResponse(const std::optional<std::string>& cleaned);
   Timeout timeout() const { return _timeout; }
   void setTimeout(Timeout timeout) { _timeout = timeout; }
+  // True when the reply reached kResponseLimit without being complete.
+  bool responseOverflowed() const;
   const std::shared_ptr<RedLightGreenLight>& lock() const { return _lock; }
   void setLock(std::shared_ptr<RedLightGreenLight> lock) { _lock = std::move(lock); }
 
@@ -65,6 +70,7 @@ class ATCommand {
   // its own length: completion never rescans what was already searched.
   struct Progress {
     bool requireEcho = false;             // the reply counts only from this command's echo
+    bool overflowed = false;              // kResponseLimit reached before the reply was complete
     size_t echoAt = std::string::npos;    // first occurrence of the command in the response
     size_t scanned = 0;                   // response bytes searched so far
     size_t lineBreakFree = 0;             // bytes other than CR and LF

@@ -1,5 +1,6 @@
 // The plug-in's dialogue with the internal modem: opening its line and free-text queries.
 #include "atcommand/ATCommand.h"
+#include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/DataHandler.h"
 #include "serial/SerialPortList.h"
@@ -17,7 +18,10 @@ bool XRModemPlugin::openInternalModemPort() {
 
   const auto list = SerialPortList::serialPortList();
   const std::optional<std::string> path = list ? list->serialPortPathForSerialPortName("modem") : std::nullopt;
-  if (!path || path->empty()) return false;
+  if (!path || path->empty()) {
+    traceNote("no serial port named \"modem\": the modem is not asked");
+    return false;
+  }
 
   port->setPath(*path);
   port->setSerialOptions("8-N-1");

@@ -5,6 +5,7 @@
 #include "country/ISOCountryCodes.h"
 #include "platform/Preferences.h"
 #include "platform/Scanner.h"
+#include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 
 namespace xr {
@@ -64,7 +65,9 @@ std::optional<std::string> XRModemPlugin::modemCountryCodeListForCurrentModem() 
 
 std::optional<std::string> XRModemPlugin::countryNamesForCountryCode(uint8_t code) const {
   std::optional<std::string> list = modemCountryCodeListForCurrentModem();
+  if (!list) traceNote("no country list fits this modem (its device or firmware version is unknown)");
   if (!list || !_countryCodeArray) return std::nullopt;
+  traceNote("country list ", *list, " for code ", std::to_string(code));
   for (const Value& entryValue : *_countryCodeArray) {
     DictionaryRef entry = entryValue.dictionary();
     if (!entry) continue;
@@ -83,6 +86,7 @@ std::optional<std::string> XRModemPlugin::countryNamesForCountryCode(uint8_t cod
     }
     return names;
   }
+  traceNote("no country named for code ", std::to_string(code), " in list ", *list);
   return std::nullopt;
 }
 

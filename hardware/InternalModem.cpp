@@ -6,6 +6,7 @@
 
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryObject.h"
+#include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 
 namespace xr {
@@ -53,10 +54,14 @@ bool XRModemPlugin::queryI2SModem() {
   RegistryAccess access;
   if (RegistryOpen(access.receive()) != kRegistrySuccess) return false;
   RegistryObject entry(RegistryEntryFromPath(access.get(), kI2SPath));
-  if (!entry) return false;
+  if (!entry) {
+    traceNote("no digital-audio-bus node at ", kI2SPath);
+    return false;
+  }
   bool found = false;
   RegistryValue compatible = RegistryEntryProperty(entry.get(), "compatible");
   if (const Data* bytes = compatible ? compatible->data() : nullptr) found = namesI2SModemFirst(*bytes);
+  if (!found) traceNote("no i2s-modem first in compatible at ", kI2SPath);
 
   // The node alone says which modem it is, whatever its compatible list holds.
   setObject("Brisa", "Device");

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/RegistryObject.h"
+#include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 
 namespace xr {
@@ -25,10 +26,12 @@ bool XRModemPlugin::queryI2CROMContents() {
   RegistryAccess access;
   if (RegistryOpen(access.receive()) != kRegistrySuccess) return false;
   RegistryObject entry(RegistryEntryFromPath(access.get(), kROMPath));
-  if (!entry) return false;
-  RegistryValue value = RegistryEntryProperty(entry.get(), "modem-id");
+  RegistryValue value = entry ? RegistryEntryProperty(entry.get(), "modem-id") : nullptr;
   const Data* rom = value ? value->data() : nullptr;
-  if (!rom) return false;
+  if (!rom) {
+    traceNote("no modem-id at ", kROMPath);
+    return false;
+  }
 
   _i2cROMContents = I2CROMContentRec{};
   // An empty value has no buffer at all, which memcpy may not be given.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@ int realFcntl(int fd, int cmd, long arg) { return ::fcntl(fd, cmd, arg); }
 int realPoll(struct pollfd* fds, unsigned long nfds, int timeoutMs) {
   return ::poll(fds, static_cast<nfds_t>(nfds), timeoutMs);
 }
+int realIoctl(int fd, unsigned long request, long arg) { return ::ioctl(fd, request, arg); }
 
 template <typename F>
 auto retry(F f) {
@@ -25,7 +27,8 @@ auto retry(F f) {
 }  // namespace
 
 PosixCalls& posixCalls() {
-  static PosixCalls calls{realOpen, ::close, ::read, ::write, realFcntl, ::tcgetattr, ::tcsetattr, realPoll};
+  static PosixCalls calls{realOpen, ::close, ::read, ::write, realFcntl, ::tcgetattr, ::tcsetattr, realPoll,
+                           ::tcflush, realIoctl};
   return calls;
 }
 
@@ -46,6 +49,10 @@ int tcsetattr(int fd, int actions, const struct termios* t) {
 }
 int poll(struct pollfd* fds, unsigned long nfds, int timeoutMs) {
   return retry([&] { return posixCalls().poll(fds, nfds, timeoutMs); });
+}
+int tcflush(int fd, int queue) { return retry([&] { return posixCalls().tcflush(fd, queue); }); }
+int ioctl(int fd, unsigned long request, long arg) {
+  return retry([&] { return posixCalls().ioctl(fd, request, arg); });
 }
 }  // namespace posix
 

@@ -21,6 +21,8 @@ struct PosixCalls {
   int (*tcgetattr)(int fd, struct termios* t);
   int (*tcsetattr)(int fd, int actions, const struct termios* t);
   int (*poll)(struct pollfd* fds, unsigned long nfds, int timeoutMs);
+  int (*tcflush)(int fd, int queue);
+  int (*ioctl)(int fd, unsigned long request, long arg);
 };
 PosixCalls& posixCalls();
 
@@ -45,6 +47,8 @@ int fcntl(int fd, int cmd, long arg = 0);
 int tcgetattr(int fd, struct termios* t);
 int tcsetattr(int fd, int actions, const struct termios* t);
 int poll(struct pollfd* fds, unsigned long nfds, int timeoutMs);
+int tcflush(int fd, int queue);
+int ioctl(int fd, unsigned long request, long arg = 0);
 }  // namespace posix
 
 // Owns one descriptor; closes it once. Move-only; the destructor never throws.

@@ -110,12 +110,14 @@ bool MachineProfile::startModem(std::string* error) {
     *error = path + ": " + fault;
     return false;
   }
-  // The pty's name is known only now: the registry's "modem" port is pointed at it.
+  // The pty's name is known only now: the registry's "modem" port is pointed at it. That is
+  // the port the plug-in opens: the last stream port of that name, as the serial port list
+  // finds them.
   const auto registry = RegistryStore::current();
-  if (const RegistryEntry* port =
-          registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem"))) {
-    registry->setProperty(port, "HwCalloutDevice", modem_->devicePath());
-  }
+  const std::vector<const RegistryEntry*> ports = registry->matchingEntries(Dictionary{
+      {"class", Value("HwSerialBSDClient")}, {"HwSerialBSDClientType", Value("HwSerialStream")},
+      {"HwTTYDevice", Value("modem")}});
+  if (!ports.empty()) registry->setProperty(ports.back(), "HwCalloutDevice", modem_->devicePath());
   return true;
 }
 

@@ -75,12 +75,21 @@ bool readEntry(const std::string& key, const Value& value, ModemScript* script, 
     return readCommands(value, key, &script->silent, error);
   } else if (key == "HangUpAfter") {
     return readCommands(value, key, &script->hangUpAfter, error);
+  } else if (key == "FloodAfter") {
+    return readCommands(value, key, &script->floodAfter, error);
   } else if (key == "ChunkSize") {
     const auto n = value.integer();
     if (!n || *n < 0) return failWith(error, "ChunkSize must be a number of bytes");
     script->chunkSize = static_cast<size_t>(*n);
   } else if (key == "ChunkDelayMs") {
     return readDelay(value, "ChunkDelayMs", &script->chunkDelayMs, error);
+  } else if (key == "LineSettings") {
+    const std::string* text = value.string();
+    if (!text || (*text != "raw" && *text != "kernel-default")) {
+      return failWith(error, "LineSettings must be \"raw\" or \"kernel-default\"");
+    }
+    script->lineSettings =
+        *text == "raw" ? PseudoTerminal::LineSettings::kRaw : PseudoTerminal::LineSettings::kKernelDefault;
   } else if (key == "ReplyDelayMs") {
     return readDelay(value, "ReplyDelayMs", &script->replyDelayMs, error);
   } else {

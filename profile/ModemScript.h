@@ -7,6 +7,7 @@
 
 #include "platform/Data.h"
 #include "platform/Value.h"
+#include "profile/PseudoTerminal.h"
 
 namespace xr {
 
@@ -22,6 +23,11 @@ struct ModemScript {
   // Commands after whose reply, if any, the modem goes away (its master side closes). Silent
   // or with a partial raw reply, the line drops before the answer is complete.
   std::set<std::string> hangUpAfter;
+  // Commands after whose reply, if any, the modem sends without end (a device gone wild),
+  // never reading another command.
+  std::set<std::string> floodAfter;
+  // "LineSettings": "raw" (default) or "kernel-default", how the pty is left for the port.
+  PseudoTerminal::LineSettings lineSettings = PseudoTerminal::LineSettings::kRaw;
 
   // The bytes a command gets after its echo; nullopt for a silent one.
   std::optional<Data> replyTo(const std::string& command) const;

@@ -9,7 +9,7 @@
 
 namespace xr {
 
-std::unique_ptr<PseudoTerminal> PseudoTerminal::open(std::string* error) {
+std::unique_ptr<PseudoTerminal> PseudoTerminal::open(std::string* error, LineSettings settings) {
   auto fail = [&](const char* what) -> std::unique_ptr<PseudoTerminal> {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
     return nullptr;
@@ -23,7 +23,9 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::open(std::string* error) {
   pty->_slavePath = path;
   pty->_slave.reset(posix::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK));
   if (!pty->_slave) return fail(path);
-  // A modem line passes bytes as they are; a new pty would turn CRs into LFs.
+  // A modem line passes bytes as they are; a new pty would turn CRs into LFs. A real
+  // /dev/ttyS* starts that way too, and the port must cope: kKernelDefault leaves it so.
+  if (settings == LineSettings::kKernelDefault) return pty;
   struct termios t{};
   if (posix::tcgetattr(pty->_slave.get(), &t) != 0) return fail("tcgetattr");
   cfmakeraw(&t);

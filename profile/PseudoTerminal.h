@@ -13,8 +13,14 @@ namespace xr {
 // closes, and so that the line's attributes can be read back.
 class PseudoTerminal {
  public:
+  enum class LineSettings {
+    kRaw,            // bytes pass as they are, as on a line a modem program has set up
+    kKernelDefault,  // as the kernel makes every new tty: ICRNL, ECHO, ICANON, OPOST... on
+  };
+
   // nullptr and a message when no pseudo-terminal can be had.
-  static std::unique_ptr<PseudoTerminal> open(std::string* error = nullptr);
+  static std::unique_ptr<PseudoTerminal> open(std::string* error = nullptr,
+                                              LineSettings settings = LineSettings::kRaw);
 
   // Master side: non-blocking, close-on-exec. -1 once hung up.
   int masterDescriptor() const { return _master.get(); }

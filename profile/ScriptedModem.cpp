@@ -8,7 +8,7 @@
 namespace xr {
 
 std::unique_ptr<ScriptedModem> ScriptedModem::start(ModemScript script, std::string* error) {
-  std::unique_ptr<PseudoTerminal> pty = PseudoTerminal::open(error);
+  std::unique_ptr<PseudoTerminal> pty = PseudoTerminal::open(error, script.lineSettings);
   if (!pty) return nullptr;
   auto modem = std::make_unique<ScriptedModem>(Key{}, std::move(script), std::move(pty));
   if (!modem->_thread.joinable()) {
@@ -89,6 +89,12 @@ bool ScriptedModem::answer(const std::string& command) {
   if (_script.hangUpAfter.contains(command)) {
     _pty->hangUp();
     return false;
+  }
+  if (_script.floodAfter.contains(command)) {
+    const std::vector<uint8_t> junk(16384, 'X');
+    while (writeAll(junk.data(), junk.size())) {
+    }
+    return false;  // stopped, or the line is gone
   }
   return true;
 }

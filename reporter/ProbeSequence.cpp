@@ -5,6 +5,7 @@
 
 #include "country/ModemPreferences.h"
 #include "platform/PlatformRoot.h"
+#include "platform/Trace.h"
 #include "platform/Scanner.h"
 #include "reporter/ProbeSequence.h"
 #include "reporter/XRModemPlugin.h"
@@ -60,6 +61,8 @@ class ProbeRun {
     }
     bundle_ = bundle;
     bundleVersion_ = bundleVersionAtPath(bundle->path);
+    traceNote("driver bundle ", bundle->identifier, " at ", bundle->path,
+              bundleVersion_ ? " version " + *bundleVersion_ : std::string(" (no version on disk)"));
   }
 
   void runStep(const std::string& item) {
@@ -123,6 +126,7 @@ class ProbeRun {
     }
     auto driver = p_.getInternalSerialModemDriverName("vantik");
     if (!driver) driver = p_.getInternalSerialModemDriverName("chrp,es2");
+    if (!driver) traceNote("no serial modem driver (vantik, chrp,es2) attached in HwService");
     p_.setObject(driver ? *driver : "Unknown", "xrmodem_drivername");
   }
 

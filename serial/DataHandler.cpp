@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "platform/Posix.h"
@@ -29,32 +30,11 @@ struct DataHandler::Reader {
 };
 
 namespace {
-std::string escapedText(const Data& data) {
-  std::string out;
-  for (uint8_t c : data.vector()) {
-    switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      default:
-        if (c >= 0x20 && c < 0x7f) {
-          out.push_back(static_cast<char>(c));
-        } else {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        }
-    }
-  }
-  return out;
-}
-
 void traceData(const char* direction, const Data& data) {
   if (!traceEnabled()) return;
   const float upTime = static_cast<float>(TimeMaster::systemTimeInMilliseconds() / 1000.0);
   trace(DataHandlerLogEntry::upTimeText(upTime) + " " + direction + " " + data.description() + " \"" +
-        escapedText(data) + "\"");
+        traceEscaped(data.asString()) + "\"");
 }
 }  // namespace
 
@@ -102,6 +82,7 @@ void DataHandler::startReadMechanismForDescriptor(int fd) {
   stopReader();
   _halt = false;
   _commandUnanswered = false;
+  _modemEchoes = false;
   _descriptor = fd;
   auto reader = std::make_unique<Reader>();
   reader->fd = fd;
@@ -123,11 +104,13 @@ bool DataHandler::fireOffARead(Reader* reader) {
     if (posix::poll(fds, 2, -1) < 0) return false;
     if (reader->stop) return false;
     if (fds[0].revents & POLLIN) {
+      std::unique_lock reading(_readMutex);
       const ssize_t n = posix::read(reader->fd, _inputBuffer.data(), _inputBuffer.size());
       if (n > 0) {
         dataRead(_inputBuffer.data(), static_cast<size_t>(n));
         continue;
       }
+      reading.unlock();
       // Nothing there after all: wait again. End of file or a hard error: the line is gone
       // (a hung-up tty stays readable), so waiting on it again would spin.
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
@@ -149,10 +132,16 @@ void DataHandler::dataRead(const uint8_t* bytes, size_t n) {
 
 int32_t DataHandler::sendData(const Data& data) {
   if (data.empty()) return _bytesWritten;
-  const ssize_t n = posix::write(_descriptor, data.bytes(), data.length());
+  // Traced before it is written, so that a quick reply never shows above its command.
+  traceData("write", data);
+  const int fd = _descriptor;
+  const ssize_t n = fd < 0 ? -1 : posix::write(fd, data.bytes(), data.length());
+  if (n < 0) {
+    const int error = fd < 0 ? EBADF : errno;
+    traceNote("write failed: ", std::strerror(error));
+  }
   _bytesWritten = static_cast<int32_t>(n);
   if (_logDataEvents) addEventLogEntryData(data);
-  traceData("write", data);
   return _bytesWritten;
 }
 
@@ -164,15 +153,39 @@ void DataHandler::addObserver(const void* observer, NotificationCenter::Callback
 
 void DataHandler::removeObserver(const void* observer) { NotificationCenter::defaultCenter().removeObserver(observer); }
 
+void DataHandler::discardPendingInput() {
+  std::lock_guard reading(_readMutex);
+  const int fd = _descriptor;
+  if (fd >= 0) (void)posix::tcflush(fd, TCIFLUSH);
+}
+
 std::vector<DataHandlerLogEntry> DataHandler::eventLog() const {
   std::lock_guard lock(_eventLogMutex);
-  return _eventLog;
+  return {_eventLog.begin(), _eventLog.end()};
+}
+
+size_t DataHandler::eventLogBytes() const {
+  std::lock_guard lock(_eventLogMutex);
+  return _eventLogBytes;
+}
+
+size_t DataHandler::chargeForEntry(const DataHandlerLogEntry& entry) {
+  // The bytes' own block and the allocator's header beside the entry itself.
+  return sizeof(DataHandlerLogEntry) + entry.logData.length() + 16;
 }
 
 void DataHandler::addEventLogEntryData(const Data& data) {
-  DataHandlerLogEntry entry(data);
+  // Only the newest bytes of an entry larger than the whole log fit.
+  const size_t room = kEventLogLimit - sizeof(DataHandlerLogEntry) - 16;
+  DataHandlerLogEntry entry(data.length() <= room ? data : Data(data.bytes() + data.length() - room, room));
+  const size_t charge = chargeForEntry(entry);
   std::lock_guard lock(_eventLogMutex);
+  while (!_eventLog.empty() && _eventLogBytes + charge > kEventLogLimit) {
+    _eventLogBytes -= chargeForEntry(_eventLog.front());
+    _eventLog.pop_front();
+  }
   _eventLog.push_back(std::move(entry));
+  _eventLogBytes += charge;
 }
 
 }  // namespace xr

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,9 @@ namespace xr {
 class DataHandler {
  public:
   static constexpr size_t kInputBufferSize = 16384;
+  // The event log keeps the newest entries within this many bytes, each entry charged its
+  // bytes and its bookkeeping: a device that never stops sending costs a bounded amount.
+  static constexpr size_t kEventLogLimit = 1u << 20;
 
   static std::shared_ptr<DataHandler> sharedDataHandler();
 
@@ -52,11 +56,20 @@ class DataHandler {
   // so the next command must not take it for its own. A new opening starts clear.
   bool commandUnanswered() const { return _commandUnanswered.load(); }
   void setCommandUnanswered(bool unanswered) { _commandUnanswered = unanswered; }
+  // Set once a reply on this opening held its command's echo. A new opening starts clear.
+  bool modemEchoes() const { return _modemEchoes.load(); }
+  void setModemEchoes(bool echoes) { _modemEchoes = echoes; }
+  // Throws away what arrived so far and was not yet announced: the kernel's input queue is
+  // flushed, and a read already under way is announced before this returns.
+  void discardPendingInput();
   // Bytes of the latest read; for the read thread (observers) only.
   const Data& temporaryData() const { return _temporaryData; }
 
-  // A snapshot: entries are appended from both threads.
+  // A snapshot, oldest first: entries are appended from both threads.
   std::vector<DataHandlerLogEntry> eventLog() const;
+  // What the log's entries are charged against kEventLogLimit.
+  size_t eventLogBytes() const;
+  static size_t chargeForEntry(const DataHandlerLogEntry& entry);
   void addEventLogEntryData(const Data& data);
 
  private:
@@ -75,10 +88,14 @@ class DataHandler {
   const std::string _inputDataAvailableNotificationName{"InputDataAvailableNotification"};
   std::atomic<int32_t> _inputDataNotificationMode{1};
   mutable std::mutex _eventLogMutex;
-  std::vector<DataHandlerLogEntry> _eventLog;  // guarded by _eventLogMutex
+  std::deque<DataHandlerLogEntry> _eventLog;  // guarded by _eventLogMutex
+  size_t _eventLogBytes = 0;                  // guarded by _eventLogMutex
   std::atomic<bool> _logDataEvents{false};
   Data _temporaryData;
   std::atomic<bool> _commandUnanswered{false};
+  std::atomic<bool> _modemEchoes{false};
+  // Held by the read thread from a read to the end of its announcement.
+  std::mutex _readMutex;
 
   std::mutex _readerMutex;
   std::unique_ptr<Reader> _reader;   // guarded by _readerMutex

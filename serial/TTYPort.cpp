@@ -1,7 +1,12 @@
 #include "serial/TTYPort.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Trace.h"
 #include "serial/DataHandler.h"
 
 namespace xr {
@@ -47,20 +52,45 @@ TTYPort::~TTYPort() { close(); }
 
 void TTYPort::open() {
   if (_portOpened || !_path) return;
+  const std::string& path = *_path;
+  _busyHolderPid = 0;
+  auto lock = std::make_unique<UUCPLock>(path, _lockDirectories ? *_lockDirectories : UUCPLock::defaultDirectories());
+  switch (lock->acquire()) {
+    case UUCPLock::Status::kBusy:
+      // Another program's line: opening it would put our text into its data.
+      _busyHolderPid = lock->holderPid();
+      traceNote(path, ": busy: locked by pid ", std::to_string(_busyHolderPid), " (", lock->holderPath(), ")");
+      return;
+    case UUCPLock::Status::kUnlocked:
+      traceNote(path, ": opened without a lock file (no writable lock directory)");
+      break;
+    case UUCPLock::Status::kAcquired:
+      break;
+  }
+
   const int flags = _openOptionsSpecified ? _openOptions : (O_RDWR | O_NOCTTY | O_NONBLOCK);
   // posix::open adds close-on-exec: a tool launched while the line is open must not hold it.
-  const int fd = posix::open(_path->c_str(), flags);
-  if (fd < 0) return;
+  const int fd = posix::open(path.c_str(), flags);
+  if (fd < 0) {
+    traceNote(path, ": cannot open: ", std::strerror(errno));
+    return;
+  }
   _descriptor.reset(fd);
 
   // The status flags become exactly non-blocking: reads and writes on the line never block.
   const bool flagsSet = posix::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+  const int flagsError = errno;
   const bool attributesRead = posix::tcgetattr(fd, &_origAttributes) == 0;
   if (!flagsSet || !attributesRead) {
+    traceNote(path, flagsSet ? ": cannot read the line's settings: " : ": cannot make the line non-blocking: ",
+              std::strerror(flagsSet ? errno : flagsError));
     _descriptor.reset();
     _portOpened = false;
     return;
   }
+  // No other opener while we talk (root excepted, as the kernel has it).
+  (void)posix::ioctl(fd, TIOCEXCL);
+  _lock = std::move(lock);
   setCommonSerialOptions();
   if (_startReadMechOnOpen) _dataHandler->startReadMechanismForDescriptor(fd);
   _portOpened = true;
@@ -70,9 +100,14 @@ void TTYPort::close() {
   // The read thread has ended when setHalt returns, so the descriptor can go.
   _dataHandler->setHalt(true);
   if (_descriptor.valid()) {
+    // A send after this must write nothing, not reach whatever takes the number next.
+    if (_dataHandler->descriptor() == _descriptor.get()) _dataHandler->setDescriptor(-1);
     (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
+    // Exclusive mode belongs to the tty, not to this descriptor: it would outlive our close.
+    (void)posix::ioctl(_descriptor.get(), TIOCNXCL);
     _descriptor.reset();
   }
+  _lock.reset();
   _portOpened = false;
 }
 
@@ -80,7 +115,10 @@ void TTYPort::setCommonSerialOptions() {
   _curAttributes = _origAttributes;
   applyFraming(&_curAttributes);
   _curAttributes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO | ECHOE);
-  _curAttributes.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  // Raw input: a line at the kernel's defaults (ICRNL on) would turn every CR of a reply into
+  // LF, and no reply would ever complete. Only the translations that change bytes go.
+  _curAttributes.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK |
+                                                   BRKINT | INPCK);
   _curAttributes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   _curAttributes.c_cc[VMIN] = 1;
   _curAttributes.c_cc[VTIME] = 1;

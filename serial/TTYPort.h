@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Posix.h"
+#include "serial/UUCPLock.h"
 
 namespace xr {
 
@@ -16,6 +18,8 @@ class DataHandler;
 // The modem's serial line: opens the tty, saves its attributes, puts it into raw 8-N-1 with
 // hardware flow control, starts the data handler's read thread on it, and on close puts
 // the saved attributes back. The port owns its descriptor.
+// While open it is the line's only user: it holds the device's UUCP lock (a device another
+// program has locked is not opened at all) and the tty's exclusive mode.
 class TTYPort {
  public:
   static std::shared_ptr<TTYPort> sharedTTYPort();
@@ -26,7 +30,8 @@ class TTYPort {
   TTYPort(const TTYPort&) = delete;
   TTYPort& operator=(const TTYPort&) = delete;
 
-  // Success shows in portOpened() and inDescriptor(). Does nothing on an open port.
+  // Success shows in portOpened() and inDescriptor(). Does nothing on an open port. A device
+  // locked by a live process stays closed, like one that cannot be opened.
   void open();
   void close();
 
@@ -56,6 +61,14 @@ class TTYPort {
   int inDescriptor() const { return _descriptor.get(); }
   int outDescriptor() const { return _descriptor.get(); }
 
+  // Where UUCP locks are looked for and made; the system's lock directories under the
+  // platform root (UUCPLock::defaultDirectories, taken at each open) unless set.
+  void setLockDirectories(std::vector<std::string> directories) { _lockDirectories = std::move(directories); }
+  // The lock files held while open, and the pid of the process whose lock kept the last
+  // open from happening (0 when none did).
+  std::vector<std::string> heldLockPaths() const { return _lock ? _lock->heldPaths() : std::vector<std::string>{}; }
+  pid_t busyHolderPid() const { return _busyHolderPid; }
+
   const struct termios& originalAttributes() const { return _origAttributes; }
   const struct termios& currentAttributes() const { return _curAttributes; }
   const std::shared_ptr<DataHandler>& dataHandler() const { return _dataHandler; }
@@ -72,6 +85,9 @@ class TTYPort {
   bool _openOptionsSpecified = false;
   bool _portOpened = false;
   std::shared_ptr<DataHandler> _dataHandler;
+  std::optional<std::vector<std::string>> _lockDirectories;
+  std::unique_ptr<UUCPLock> _lock;  // held while open
+  pid_t _busyHolderPid = 0;
 };
 
 // The termios speed constant for a rate in bits per second; nullopt for a rate it lacks.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/Posix.h"
@@ -93,6 +94,37 @@ TEST_F(DataHandlerOnPty, EachReadIsAnnouncedWithOnlyItsOwnBytes) {
     ASSERT_TRUE(inbox.waitForChunks(i + 1));
   }
   EXPECT_EQ(inbox.chunks(), pieces);
+}
+
+// A device that never stops sending: the log keeps only its newest bytes, within its bound.
+TEST_F(DataHandlerOnPty, EventLogKeepsABoundedTail) {
+  std::string flood;
+  for (int i = 0; flood.size() < 3u * DataHandler::kEventLogLimit; ++i) flood += std::to_string(i) + "\n";
+  std::atomic<size_t> read{0};
+  handler_.addObserver(
+      this, [&](const Notification& n) { read += n.userInfo->find(n.name)->data()->length(); }, 2);
+  handler_.setLogDataEvents(true);
+  handler_.startReadMechanismForDescriptor(line_.get());
+  writeAll(master(), flood);
+  EXPECT_TRUE(eventually([&] { return read == flood.size(); }));
+  handler_.removeObserver(this);
+
+  const auto log = handler_.eventLog();
+  std::string kept;
+  size_t charged = 0;
+  for (const auto& entry : log) {
+    kept += entry.logData.asString();
+    charged += DataHandler::chargeForEntry(entry);
+  }
+  EXPECT_EQ(handler_.eventLogBytes(), charged);
+  EXPECT_LE(charged, DataHandler::kEventLogLimit);
+  EXPECT_GT(kept.size(), DataHandler::kEventLogLimit / 2);
+  EXPECT_TRUE(flood.ends_with(kept));
+  // One entry larger than the whole log keeps its newest bytes.
+  handler_.addEventLogEntryData(dataWithString(flood));
+  ASSERT_EQ(handler_.eventLog().size(), 1u);
+  EXPECT_TRUE(flood.ends_with(handler_.eventLog().front().logData.asString()));
+  EXPECT_LE(handler_.eventLogBytes(), DataHandler::kEventLogLimit);
 }
 
 // Each opening has one reader; after a halt nothing reads until the next opening.

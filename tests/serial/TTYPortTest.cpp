@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "support/Descriptors.h"
 #include "support/ProcessResources.h"
 #include "profile/PseudoTerminal.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -21,7 +23,7 @@ using test::threadCount;
 struct termios distinctiveAttributes(int fd) {
   struct termios t{};
   EXPECT_EQ(tcgetattr(fd, &t), 0);
-  t.c_iflag |= ICRNL | IXON | IXOFF | IXANY | IGNBRK;
+  t.c_iflag |= ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | BRKINT | INPCK | IXON | IXOFF | IXANY | IGNBRK | IMAXBEL;
   t.c_oflag |= OPOST | ONLCR;
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CLOCAL | CRTSCTS);
   t.c_cflag |= CS7 | PARENB | PARODD | CSTOPB | HUPCL;
@@ -45,6 +47,7 @@ class TTYPortOnPty : public testing::Test {
     baseDescriptors_ = openDescriptors();
     baseThreads_ = threadCount();
     port_.setPath(pty_->slavePath());
+    port_.setLockDirectories({locks_.path()});
   }
   void TearDown() override {
     port_.close();
@@ -64,6 +67,7 @@ class TTYPortOnPty : public testing::Test {
     EXPECT_EQ(threadCount(), baseThreads_);
   }
 
+  test::TempDirectory locks_;
   std::unique_ptr<PseudoTerminal> pty_;
   struct termios before_{};
   std::set<int> baseDescriptors_;
@@ -89,11 +93,15 @@ TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
       {"ECHO", t.c_lflag, ECHO, false},     {"ECHOE", t.c_lflag, ECHOE, false},
       {"IXON", t.c_iflag, IXON, false},     {"IXOFF", t.c_iflag, IXOFF, false},
       {"IXANY", t.c_iflag, IXANY, false},   {"OPOST", t.c_oflag, OPOST, false},
+      {"ICRNL", t.c_iflag, ICRNL, false},   {"INLCR", t.c_iflag, INLCR, false},
+      {"IGNCR", t.c_iflag, IGNCR, false},   {"ISTRIP", t.c_iflag, ISTRIP, false},
+      {"PARMRK", t.c_iflag, PARMRK, false}, {"BRKINT", t.c_iflag, BRKINT, false},
+      {"INPCK", t.c_iflag, INPCK, false},
       {"PARENB", t.c_cflag, PARENB, false}, {"CSTOPB", t.c_cflag, CSTOPB, false},
       {"CREAD", t.c_cflag, CREAD, true},    {"CLOCAL", t.c_cflag, CLOCAL, true},
       {"CRTSCTS", t.c_cflag, CRTSCTS, true},
       // Everything else stays as the line had it.
-      {"ICRNL", t.c_iflag, ICRNL, true},    {"IGNBRK", t.c_iflag, IGNBRK, true},
+      {"IMAXBEL", t.c_iflag, IMAXBEL, true}, {"IGNBRK", t.c_iflag, IGNBRK, true},
       {"ONLCR", t.c_oflag, ONLCR, true},    {"HUPCL", t.c_cflag, HUPCL, true},
       {"PARODD", t.c_cflag, PARODD, true},  {"IEXTEN", t.c_lflag, IEXTEN, true},
   };
@@ -106,6 +114,61 @@ TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
   // 0 on 64-bit systems.
   constexpr int kKernelLargeFile = 0100000;
   EXPECT_EQ(fcntl(port_.inDescriptor(), F_GETFL) & ~(O_ACCMODE | kKernelLargeFile), O_NONBLOCK);
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1) << "no other opener while the port talks";
+  port_.close();
+  ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0) << "the tty's exclusive mode outlived the port";
+}
+
+// As every real serial device starts: CRs would arrive as LFs, and output would be cooked.
+TEST_F(TTYPortOnPty, BytesPassUnchangedOnALineAtTheKernelsDefaults) {
+  std::string error;
+  pty_ = PseudoTerminal::open(&error, PseudoTerminal::LineSettings::kKernelDefault);
+  ASSERT_TRUE(pty_) << error;
+  before_ = lineNow();
+  ASSERT_TRUE(before_.c_iflag & ICRNL);
+  ASSERT_TRUE(before_.c_lflag & ICANON);
+  baseDescriptors_ = openDescriptors();
+  port_.setPath(pty_->slavePath());
+  port_.setStartReadMechOnOpen(false);  // the test reads the line itself
+  port_.open();
+  ASSERT_TRUE(port_.portOpened());
+
+  const std::string bytes("\r\n\x7f\x03\x11\xff\0OK\r\n\n\r", 13);
+  ASSERT_EQ(posix::write(pty_->masterDescriptor(), bytes.data(), bytes.size()), 13);
+  std::string got;
+  char buffer[64];
+  for (pollfd p{port_.inDescriptor(), POLLIN, 0}; got.size() < bytes.size() && posix::poll(&p, 1, 10000) == 1;) {
+    const ssize_t n = posix::read(port_.inDescriptor(), buffer, sizeof buffer);
+    if (n > 0) got.append(buffer, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(got, bytes);
+  ASSERT_EQ(posix::write(port_.outDescriptor(), bytes.data(), bytes.size()), 13);
+  got.clear();
+  for (pollfd p{pty_->masterDescriptor(), POLLIN, 0}; got.size() < bytes.size() && posix::poll(&p, 1, 10000) == 1;) {
+    const ssize_t n = posix::read(pty_->masterDescriptor(), buffer, sizeof buffer);
+    if (n > 0) got.append(buffer, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(got, bytes);
+}
+
+// After close the data handler writes nowhere, even when the number is taken again.
+TEST_F(TTYPortOnPty, SendAfterCloseWritesNothing) {
+  port_.open();
+  ASSERT_TRUE(port_.portOpened());
+  const int number = port_.inDescriptor();
+  port_.close();
+  FileDescriptor readEnd, writeEnd;
+  ASSERT_TRUE(makePipe(&readEnd, &writeEnd));
+  ASSERT_TRUE(readEnd.get() == number || writeEnd.get() == number) << "the number was not reused";
+  EXPECT_EQ(handler_->descriptor(), -1);
+  EXPECT_EQ(handler_->sendData(dataWithString("AT\r")), -1);
+  pollfd p{readEnd.get(), POLLIN, 0};
+  EXPECT_EQ(posix::poll(&p, 1, 0), 0) << "the send reached the pipe";
+  pollfd m{pty_->masterDescriptor(), POLLIN, 0};
+  EXPECT_EQ(posix::poll(&m, 1, 0), 0) << "the send reached the closed line";
 }
 
 TEST_F(TTYPortOnPty, ToolLaunchedWhileOpenInheritsNothingOfIt) {

@@ -21,8 +21,8 @@ const char* kScript = R"({
   "Responses": {"ATI4": "Tarvo", "ATI1": ["a", "b"], "ATI3": []},
   "RawResponses": {"ATI9": {"$data": "0d0a6f6b00"}, "ATI4": {"$data": "41"}},
   "Silent": ["ATI5", "AT"],
-  "HangUpAfter": ["ATI1"],
-  "ChunkSize": 3, "ChunkDelayMs": 2, "ReplyDelayMs": 4
+  "HangUpAfter": ["ATI1"], "FloodAfter": ["ATI9"],
+  "ChunkSize": 3, "ChunkDelayMs": 2, "ReplyDelayMs": 4, "LineSettings": "kernel-default"
 })";
 
 TEST(ModemScript, ReadsEveryKey) {
@@ -34,6 +34,9 @@ TEST(ModemScript, ReadsEveryKey) {
   EXPECT_EQ(script->chunkDelayMs, 2);
   EXPECT_EQ(script->replyDelayMs, 4);
   EXPECT_EQ(script->hangUpAfter, std::set<std::string>{"ATI1"});
+  EXPECT_EQ(script->floodAfter, std::set<std::string>{"ATI9"});
+  EXPECT_EQ(script->lineSettings, PseudoTerminal::LineSettings::kKernelDefault);
+  EXPECT_EQ(ModemScript{}.lineSettings, PseudoTerminal::LineSettings::kRaw);
 
   struct Case {
     std::string command;
@@ -70,26 +73,34 @@ std::string readUntil(int fd, const std::string& tail) {
 TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
   test::TempDirectory dir;
   const std::string script = dir.write("modem.json", R"({"Responses": {"ATI4": "Tarvo Internal Modem"}})");
-  const auto modemsim = Process::launch(kModemSim, {script});
-  ASSERT_TRUE(modemsim);
-  std::string path = readUntil(modemsim->outputDescriptor(), "\n");
-  ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
-  path.pop_back();
-  FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
-  ASSERT_TRUE(line.valid());
-  struct termios t{};
-  ASSERT_EQ(tcgetattr(line.get(), &t), 0);
-  EXPECT_EQ(t.c_iflag & ICRNL, 0u);  // a modem line: CRs arrive as CRs
-  for (auto [command, reply] : {std::pair{"ATI4\r"s, "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n"s},
-                                std::pair{"AT\r"s, "AT\r\r\nOK\r\n"s}, std::pair{"ATI9\r"s, "ATI9\r\r\nERROR\r\n"s}}) {
-    ASSERT_EQ(posix::write(line.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
-    EXPECT_EQ(readUntil(line.get(), reply), reply);
-  }
+  // Raw unless asked to leave the line as the kernel makes it (CRs turned into LFs).
+  for (const bool kernelDefault : {false, true}) {
+    std::vector<std::string> args = {script};
+    if (kernelDefault) args.insert(args.begin(), "--kernel-default-line");
+    const auto modemsim = Process::launch(kModemSim, args);
+    ASSERT_TRUE(modemsim);
+    std::string path = readUntil(modemsim->outputDescriptor(), "\n");
+    ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
+    path.pop_back();
+    FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(line.valid());
+    struct termios t{};
+    ASSERT_EQ(tcgetattr(line.get(), &t), 0);
+    EXPECT_EQ((t.c_iflag & ICRNL) != 0, kernelDefault);
+    EXPECT_EQ((t.c_lflag & ECHO) != 0, kernelDefault);
+    cfmakeraw(&t);  // as the serial port does
+    ASSERT_EQ(tcsetattr(line.get(), TCSANOW, &t), 0);
+    for (auto [command, reply] : {std::pair{"ATI4\r"s, "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n"s},
+                                  std::pair{"AT\r"s, "AT\r\r\nOK\r\n"s}, std::pair{"ATI9\r"s, "ATI9\r\r\nERROR\r\n"s}}) {
+      ASSERT_EQ(posix::write(line.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
+      EXPECT_EQ(readUntil(line.get(), reply), reply);
+    }
 
-  modemsim->terminate();
-  const Process::Termination end = modemsim->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.status, 0);
+    modemsim->terminate();
+    const Process::Termination end = modemsim->wait();
+    EXPECT_TRUE(end.exited);
+    EXPECT_EQ(end.status, 0);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// modemsim MODEM_JSON: serves a scripted modem on a new pseudo-terminal, prints the path the
-// serial port opens, and serves until SIGINT, SIGTERM or SIGHUP. Exit status 0 when stopped
+// modemsim [--kernel-default-line] MODEM_JSON: serves a scripted modem on a new pseudo-terminal,
+// prints the path the serial port opens, and serves until SIGINT, SIGTERM or SIGHUP.
+// --kernel-default-line leaves the pty as the kernel makes it (CRs turned into LFs and the
+// rest), as a real serial line starts, whatever the script says. Exit status 0 when stopped
 // by one of them, 1 for an unusable script, 2 for a bad command line.
 #include <signal.h>
 
@@ -12,6 +14,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Serves a scripted modem on a pseudo-terminal and prints its device path."};
   std::string scriptPath;
   app.add_option("modem-json", scriptPath, "the modem script (a machine profile's modem.json)")->required();
+  bool kernelDefaultLine = false;
+  app.add_flag("--kernel-default-line", kernelDefaultLine,
+               "leave the pty at the kernel's default settings instead of making it raw");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -26,6 +31,7 @@ int main(int argc, char** argv) {
     std::cerr << "modemsim: " << error << "\n";
     return 1;
   }
+  if (kernelDefaultLine) script->lineSettings = xr::PseudoTerminal::LineSettings::kKernelDefault;
   // Blocked before the serving thread starts, so that only sigwait below receives them.
   sigset_t signals;
   sigemptyset(&signals);
