@@ -6,7 +6,8 @@
 //   AtSilentWaitCpu: CPU time of the whole process while a command waits out 5 s on a modem
 //                   that never answers (counter cpu_ms; target 10 ms).
 //   AtFloodCpu:     CPU time of the whole process, modem included, while 10 MB without a final
-//                   result pour in (counter cpu_ms; target 1000 ms).
+//                   result pour in, until the command gives up at its reply limit (counter
+//                   cpu_ms; target 1000 ms).
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <time.h>

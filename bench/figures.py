@@ -15,6 +15,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
+FLOOD = ROOT / "bench" / "machines" / "flood"  # a modem that never stops sending
 ROW = "{:<50} {:>12} {:>14}  {}"
 SERIAL_FLOOR_S = 1.0  # the report of examples/serial-pellan pauses 1 s on purpose
 MS_PER_UNIT = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
@@ -177,6 +178,26 @@ def main():
         largest = max(peaks, key=peaks.get)
         table.figure(f"peak RSS of {len(peaks)} examples (largest: {largest})", peaks[largest] / 1024, "MB", 15)
 
+    def serial_lock():
+        results = google_benchmark(build, "serial_lock")
+        table.figure("UUCP lock checked, taken, given back (median)",
+                     results["BM_UUCPLockTakeAndGiveBack"]["median_ms"], "ms", 0.1, digits=3)
+        table.figure("trace note while --trace is off", results["BM_TraceNoteOff"]["real_ms"], "ms", 0.1, digits=6)
+
+    def flood():
+        def run(machine):
+            with tempfile.TemporaryDirectory() as scratch:
+                out = Path(scratch) / "time"
+                checked(["/usr/bin/time", "-f", "%M %e", "-o", out, xrreport, "--format", "json",
+                         "--machine", machine], f"xrreport on {machine.name}")
+                peak_kb, seconds = out.read_text().split()[-2:]
+                return int(peak_kb), float(seconds)
+        usual, _ = run(EXAMPLES / "serial-pellan")
+        peak, seconds = run(FLOOD)
+        table.figure("flooding modem: peak RSS over serial-pellan's", (peak - usual) / 1024, "MB", 20)
+        # The serial report's one-second pause, and the commands failing at their size limit.
+        table.figure("flooding modem: whole report", seconds, "s", 1.5, digits=2)
+
     def country_list():
         results = google_benchmark(build, "country_lookup", "--benchmark_min_time=0.1")
         table.figure("country list load", results["BM_LoadCountryList"]["real_ms"] * 1e3, "us")
@@ -194,6 +215,8 @@ def main():
     table.group("xrreport, this machine", live_report)
     table.group("peak RSS of the examples", peak_memory)
     table.group("country list", country_list)
+    table.group("UUCP lock and trace", serial_lock)
+    table.group("flooding modem", flood)
 
     print()
     if floor_ratio is not None:
