@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -74,11 +75,16 @@ UUCPLock::UUCPLock(std::string devicePath, std::vector<std::string> directories)
     : _directories(std::move(directories)) {
   _names.push_back(baseName(devicePath));
   // Others may know the device by its real name: /dev/modem can be /dev/ttyS1 to minicom.
-  if (char* real = ::realpath(devicePath.c_str(), nullptr)) {
-    std::string target = baseName(real);
-    ::free(real);
-    if (target != _names.front()) _names.push_back(std::move(target));
+  // Links followed by hand (realpath crashes under some interposers, umockdev's among them).
+  std::string path = devicePath;
+  char target[PATH_MAX];
+  for (int hops = 0; hops < 8; ++hops) {
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) break;
+    const std::string link(target, static_cast<size_t>(n));
+    path = link.starts_with("/") ? link : path.substr(0, path.rfind('/') + 1) + link;
   }
+  if (std::string real = baseName(path); real != _names.front()) _names.push_back(std::move(real));
 }
 
 UUCPLock::~UUCPLock() { release(); }
