@@ -91,7 +91,10 @@ void ATCommand::send() {
   if (echoed) handler->setModemEchoes(true);
   handler->setCommandUnanswered(!answered);
   if (answered || !traceEnabled()) return;
-  const std::string text = "\"" + traceEscaped(command) + "\": ";
+  // Appended, not "\"" + ...: g++ 12 at -O3 sees an overlapping copy in operator+(const char*, string&&).
+  std::string text = "\"";
+  text += traceEscaped(command);
+  text += "\": ";
   if (overflowed) {
     traceNote(text, "no complete reply in its first ", std::to_string(kResponseLimit / 1024), " KiB");
   } else {
