@@ -16,6 +16,7 @@ prefix=$work/first
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 for f in bin/xrreport "$libdir/xrreport/plugins/XRModem.xrplugin/XRModem.so" \
   "$libdir/xrreport/plugins/XRModem.xrplugin/Localizable.json" libexec/xrreport/modemsim \
+  libexec/xrreport/xrdrvxstat share/xrreport/usb-modem-family.json \
   share/xrreport/examples/serial-pellan/registry.json share/man/man1/xrreport.1.gz \
   share/bash-completion/completions/xrreport share/doc/xrreport/copyright; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
