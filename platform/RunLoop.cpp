@@ -1,34 +1,57 @@
 #include "platform/RunLoop.h"
 
-#include "platform/CallbackGate.h"
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/CallbackGate.h"
+#include "platform/Posix.h"
 
 namespace xr {
 
 struct RunLoop::Impl {
   std::mutex mutex;
-  std::condition_variable wake;
   std::vector<std::shared_ptr<RunLoopSource::State>> sources;  // in the order added
   bool stopRequested = false;
+  // Written by whoever wakes the loop, read empty before each wait; the count is of no use.
+  FileDescriptor wakeFd{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 
+  // Async-signal-safe, and lock-free so signal() can call it from anywhere.
+  void wake() const {
+    const uint64_t one = 1;
+    ssize_t n = ::write(wakeFd.get(), &one, sizeof one);  // full (never): already awake
+    (void)n;
+  }
+  void clearWake() const {
+    uint64_t count;
+    ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
+    (void)n;
+  }
   bool anyPending() const;
   bool performPending();
-  // Waits, the mutex held, until a source is pending, stop() is called, the loop has no
-  // sources or the deadline passes. False when the run should end.
-  bool waitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
+  // Waits until a source is pending, stop() is called, the loop has no sources or the
+  // deadline passes. False when the run should end.
+  bool waitForWork(Clock::time_point deadline);
 };
 
 struct RunLoopSource::State {
-  explicit State(std::function<void()> p) : perform(std::move(p)) {}
+  State(int fd, std::function<void()> p) : descriptor(fd), perform(std::move(p)) {}
+  const int descriptor;
   const std::function<void()> perform;
-  // Set by signal, cleared when performed; read by the loop under its own mutex.
+  // Set by signal or a readable descriptor, cleared when performed.
   std::atomic<bool> pending{false};
+  // The descriptor was found closed under the loop: it is not waited on again.
+  std::atomic<bool> descriptorGone{false};
 
   std::mutex mutex;
   std::condition_variable idle;
@@ -55,14 +78,16 @@ void RunLoopSource::State::detach(const std::shared_ptr<State>& state) {
   if (loop) {
     std::lock_guard loopLock(loop->mutex);
     std::erase(loop->sources, state);
-    loop->wake.notify_all();
+    loop->wake();  // a wait in progress drops the descriptor
   }
 }
 
 // ---- RunLoopSource ----
 
-RunLoopSource::RunLoopSource(std::function<void()> perform)
-    : state_(std::make_shared<State>(std::move(perform))) {}
+RunLoopSource::RunLoopSource(std::function<void()> perform) : RunLoopSource(-1, std::move(perform)) {}
+
+RunLoopSource::RunLoopSource(int descriptor, std::function<void()> perform)
+    : state_(std::make_shared<State>(descriptor, std::move(perform))) {}
 
 RunLoopSource::~RunLoopSource() {
   invalidate();
@@ -77,23 +102,29 @@ void RunLoopSource::signal() {
     state_->pending = true;
     loop = state_->loop.lock();
   }
-  if (!loop) return;  // performed once it is added to a loop
-  // Taking the loop's mutex orders this wake-up after a waiter's check of the pending flags.
-  std::lock_guard lock(loop->mutex);
-  loop->wake.notify_all();
+  // The loop reads its eventfd empty before it looks at the pending flags, so this write,
+  // after the flag, cannot be lost between that look and its wait.
+  if (loop) loop->wake();  // otherwise performed once it is added to a loop
 }
 
 void RunLoopSource::invalidate() {
-  std::unique_lock lock(state_->mutex);
-  state_->valid = false;
-  state_->pending = false;
-  state_->waitIdle(lock);
+  std::shared_ptr<RunLoop::Impl> loop;
+  {
+    std::unique_lock lock(state_->mutex);
+    state_->valid = false;
+    state_->pending = false;
+    state_->waitIdle(lock);
+    loop = state_->loop.lock();
+  }
+  if (loop && state_->descriptor >= 0) loop->wake();
 }
 
 bool RunLoopSource::isValid() const {
   std::lock_guard lock(state_->mutex);
   return state_->valid;
 }
+
+int RunLoopSource::descriptor() const { return state_->descriptor; }
 
 // ---- RunLoop ----
 
@@ -124,13 +155,59 @@ bool RunLoop::Impl::performPending() {
   return performed;
 }
 
-bool RunLoop::Impl::waitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-  wake.wait_until(lock, deadline, [&] { return stopRequested || sources.empty() || anyPending(); });
-  if (stopRequested) {
-    stopRequested = false;
-    return false;
+namespace {
+
+// Milliseconds for poll, rounded up so a wait never ends before its deadline.
+int timeoutUntil(RunLoop::Clock::time_point deadline) {
+  if (deadline == RunLoop::Clock::time_point::max()) return -1;
+  auto left = deadline - RunLoop::Clock::now();
+  if (left <= RunLoop::Clock::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+bool RunLoop::Impl::waitForWork(Clock::time_point deadline) {
+  std::vector<pollfd> fds;
+  std::vector<std::shared_ptr<RunLoopSource::State>> watched;
+  for (;;) {
+    clearWake();
+    {
+      std::lock_guard lock(mutex);
+      if (stopRequested) {
+        stopRequested = false;
+        return false;
+      }
+      if (sources.empty()) return false;
+      if (anyPending()) return true;
+      fds.assign(1, pollfd{wakeFd.get(), POLLIN, 0});
+      watched.clear();
+      for (const auto& s : sources) {
+        if (s->descriptor < 0 || s->descriptorGone) continue;
+        std::lock_guard sourceLock(s->mutex);
+        if (!s->valid) continue;
+        fds.push_back(pollfd{s->descriptor, POLLIN, 0});
+        watched.push_back(s);
+      }
+    }
+    int timeout = timeoutUntil(deadline);
+    if (timeout == 0) return false;
+    // Without an eventfd (descriptors exhausted) other threads' signals are seen at the next
+    // look; keep those looks short rather than miss them until the deadline.
+    if (!wakeFd && (timeout < 0 || timeout > 10)) timeout = 10;
+    if (posix::poll(fds.data(), fds.size(), timeout) < 0) return false;
+    bool ready = false;
+    for (size_t i = 1; i < fds.size(); ++i) {
+      if (fds[i].revents & POLLNVAL) {
+        watched[i - 1]->descriptorGone = true;
+      } else if (fds[i].revents != 0) {
+        watched[i - 1]->pending = true;
+        ready = true;
+      }
+    }
+    if (ready) return true;
   }
-  return !sources.empty() && (anyPending() || Clock::now() < deadline);
 }
 
 RunLoop& RunLoop::current() {
@@ -164,7 +241,7 @@ void RunLoop::addSource(const std::shared_ptr<RunLoopSource>& source) {
   }
   std::lock_guard lock(impl_->mutex);
   impl_->sources.push_back(state);
-  impl_->wake.notify_all();  // a source signalled before it was added is performed now
+  impl_->wake();  // a source signalled before it was added is performed now
 }
 
 void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source) {
@@ -180,28 +257,53 @@ void RunLoop::runUntil(Clock::time_point deadline) {
   for (;;) {
     impl_->performPending();
     if (Clock::now() >= deadline) return;  // a source signalled without end cannot hold it
-    std::unique_lock lock(impl_->mutex);
-    if (!impl_->waitForWork(lock, deadline)) return;
+    if (!impl_->waitForWork(deadline)) return;
   }
 }
 
 bool RunLoop::runOnce(Clock::time_point deadline) {
   for (;;) {
     if (impl_->performPending()) return true;
-    std::unique_lock lock(impl_->mutex);
-    if (!impl_->waitForWork(lock, deadline)) return false;
+    if (!impl_->waitForWork(deadline)) return false;
   }
 }
 
 void RunLoop::stop() {
   std::lock_guard lock(impl_->mutex);
   impl_->stopRequested = true;
-  impl_->wake.notify_all();
+  impl_->wake();
 }
 
 size_t RunLoop::sourceCount() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->sources.size();
+}
+
+// ---- ScopedRunLoopSource ----
+
+ScopedRunLoopSource::ScopedRunLoopSource(RunLoop& loop, std::shared_ptr<RunLoopSource> source)
+    : loop_(&loop), source_(std::move(source)) {
+  loop_->addSource(source_);
+}
+
+ScopedRunLoopSource::~ScopedRunLoopSource() { reset(); }
+
+ScopedRunLoopSource::ScopedRunLoopSource(ScopedRunLoopSource&& other) noexcept
+    : loop_(std::exchange(other.loop_, nullptr)), source_(std::move(other.source_)) {}
+
+ScopedRunLoopSource& ScopedRunLoopSource::operator=(ScopedRunLoopSource&& other) noexcept {
+  if (this != &other) {
+    reset();
+    loop_ = std::exchange(other.loop_, nullptr);
+    source_ = std::move(other.source_);
+  }
+  return *this;
+}
+
+void ScopedRunLoopSource::reset() {
+  if (loop_ && source_) loop_->removeSource(source_);
+  loop_ = nullptr;
+  source_.reset();
 }
 
 }  // namespace xr

@@ -10,18 +10,28 @@ class RunLoop;
 
 // Work that wakes a run loop. Any thread may signal it; perform runs on the thread of the run
 // loop it was added to, and only while that loop runs.
+//
+// A source may also watch a descriptor: the loop waits on it with its other sources and
+// performs the source while the descriptor is readable (or has hung up). perform must read
+// what is there, or the loop performs it again at once. The descriptor stays its owner's; the
+// owner takes the source out of every loop (ScopedRunLoopSource, invalidate or destruction)
+// before closing it.
 class RunLoopSource : public std::enable_shared_from_this<RunLoopSource> {
  public:
   explicit RunLoopSource(std::function<void()> perform);
+  RunLoopSource(int descriptor, std::function<void()> perform);
   ~RunLoopSource();
   RunLoopSource(const RunLoopSource&) = delete;
   RunLoopSource& operator=(const RunLoopSource&) = delete;
 
   // Marks the source pending and wakes its run loop.
   void signal();
-  // No perform after this returns (unless it is called from within perform).
+  // No perform after this returns (unless it is called from within perform); the loop stops
+  // waiting on the descriptor.
   void invalidate();
   bool isValid() const;
+  // -1 when the source watches none.
+  int descriptor() const;
 
  private:
   friend class RunLoop;
@@ -31,6 +41,8 @@ class RunLoopSource : public std::enable_shared_from_this<RunLoopSource> {
 
 // One run loop per thread. Nothing runs it behind its owner's back: sources added to it are
 // performed only inside runUntil / runOnce on its thread. There is one mode, the default one.
+// A waiting loop sleeps in poll(2) on its own eventfd and its sources' descriptors: no thread,
+// no polling interval.
 class RunLoop {
  public:
   using Clock = std::chrono::steady_clock;
@@ -63,6 +75,25 @@ class RunLoop {
   friend class RunLoopSource;
   struct Impl;
   std::shared_ptr<Impl> impl_;
+};
+
+// Keeps a source in a run loop for one scope; leaving the scope, on any path, takes it out.
+class ScopedRunLoopSource {
+ public:
+  ScopedRunLoopSource() = default;
+  ScopedRunLoopSource(RunLoop& loop, std::shared_ptr<RunLoopSource> source);
+  ~ScopedRunLoopSource();
+  ScopedRunLoopSource(ScopedRunLoopSource&& other) noexcept;
+  ScopedRunLoopSource& operator=(ScopedRunLoopSource&& other) noexcept;
+  ScopedRunLoopSource(const ScopedRunLoopSource&) = delete;
+  ScopedRunLoopSource& operator=(const ScopedRunLoopSource&) = delete;
+
+  const std::shared_ptr<RunLoopSource>& source() const { return source_; }
+  void reset();
+
+ private:
+  RunLoop* loop_ = nullptr;
+  std::shared_ptr<RunLoopSource> source_;
 };
 
 }  // namespace xr

@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Posix.h"
 #include "platform/RunLoop.h"
+#include "support/Descriptors.h"
 
 namespace xr {
 namespace {
@@ -153,6 +155,72 @@ TEST(RunLoopTest, DestroyingASourceOnAnotherThreadWaitsForItsPerform) {
   destroyer.join();
   EXPECT_FALSE(destroyedDuringPerform);
   EXPECT_EQ(loop.sourceCount(), 0u);
+}
+
+// A descriptor source sleeps with its loop until the descriptor has data, whichever thread
+// writes it; leaving its scope takes it out of the loop, and a descriptor closed under the
+// loop is dropped rather than spun on.
+TEST(RunLoopTest, DescriptorSourcesArePerformedWhileTheirDescriptorIsReadable) {
+  RunLoop& loop = RunLoop::current();
+  FileDescriptor readEnd, writeEnd;
+  ASSERT_TRUE(makePipe(&readEnd, &writeEnd));
+  std::string received;
+  auto reader = [&] {
+    char buf[64];
+    ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
+    if (n > 0) received.append(buf, static_cast<size_t>(n));
+  };
+  {
+    ScopedRunLoopSource scoped(loop, std::make_shared<RunLoopSource>(readEnd.get(), reader));
+    EXPECT_EQ(scoped.source()->descriptor(), readEnd.get());
+    EXPECT_FALSE(loop.runOnce(in(20ms)));
+    std::thread writer([&] { ASSERT_EQ(::write(writeEnd.get(), "ab", 2), 2); });
+    auto deadline = in(10s);
+    EXPECT_TRUE(loop.runOnce(deadline));
+    writer.join();
+    EXPECT_LT(Clock::now(), deadline);
+    EXPECT_EQ(received, "ab");
+    EXPECT_FALSE(loop.runOnce(Clock::now()));  // read empty: not performed again
+
+    ScopedRunLoopSource moved = std::move(scoped);
+    EXPECT_EQ(loop.sourceCount(), 1u);
+  }
+  EXPECT_EQ(loop.sourceCount(), 0u);
+
+  // Invalidated, the source is neither performed nor waited on though its data stays unread.
+  auto source = std::make_shared<RunLoopSource>(readEnd.get(), reader);
+  ScopedRunLoopSource scoped(loop, source);
+  ASSERT_EQ(::write(writeEnd.get(), "c", 1), 1);
+  source->invalidate();
+  auto deadline = in(30ms);
+  EXPECT_FALSE(loop.runOnce(deadline));
+  EXPECT_GE(Clock::now(), deadline);
+  EXPECT_EQ(received, "ab");
+
+  int performed = 0;
+  FileDescriptor closing, other;
+  ASSERT_TRUE(makePipe(&closing, &other));
+  ScopedRunLoopSource closed(loop, std::make_shared<RunLoopSource>(closing.get(), [&] { ++performed; }));
+  closing.reset();
+  deadline = in(30ms);
+  EXPECT_FALSE(loop.runOnce(deadline));
+  EXPECT_GE(Clock::now(), deadline);
+  EXPECT_EQ(performed, 0);
+}
+
+TEST(RunLoopTest, ALoopKeepsOneDescriptorForItsLifeAndGivesItBack) {
+  const auto before = test::openDescriptors();
+  std::thread([&] {
+    RunLoop& loop = RunLoop::current();
+    auto source = std::make_shared<RunLoopSource>([] {});
+    loop.addSource(source);
+    for (int i = 0; i < 3; ++i) {
+      source->signal();
+      EXPECT_TRUE(loop.runOnce(in(10s)));
+    }
+    EXPECT_EQ(test::openDescriptors().size(), before.size() + 1);
+  }).join();
+  EXPECT_EQ(test::openDescriptors(), before);
 }
 
 }  // namespace
