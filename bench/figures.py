@@ -7,6 +7,7 @@ Exits 1 when a figure misses its target or a benchmark fails to give its figures
 import json
 import os
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -51,20 +52,21 @@ class Table:
             print(f"  {failure}", file=sys.stderr, flush=True)
 
 
-def checked(command, what):
-    run = subprocess.run([str(part) for part in command], capture_output=True, text=True)
+def checked(command, what, env=None):
+    run = subprocess.run([str(part) for part in command], capture_output=True, text=True,
+                         env=None if env is None else {**os.environ, **env})
     if run.returncode != 0:
         raise Failed(f"{what} exited {run.returncode}: {run.stderr.strip()[-800:]}")
     return run.stdout
 
 
-def google_benchmark(build, name, *flags):
+def google_benchmark(build, name, *flags, env=None):
     """Runs bench_NAME; its results by name without the iteration and timing suffixes,
     e.g. "AtFloodCpu" or "BM_LoadSnapshot/10000"."""
     executable = build / "bin" / f"bench_{name}"
     if not executable.exists():
         raise Failed(f"{executable} is missing (a build with -DXR_BUILD_BENCH=OFF?)")
-    report = json.loads(checked([executable, "--benchmark_format=json", *flags], executable.name))
+    report = json.loads(checked([executable, "--benchmark_format=json", *flags], executable.name, env))
     results = {}
     for result in report["benchmarks"]:
         if result.get("error_occurred"):
@@ -100,6 +102,40 @@ def peak_resident_kb(xrreport):
         if failed:
             raise Failed(f"xrreport failed on examples/{', examples/'.join(failed)}")
         return {name: int(out.read_text().split()[-1]) for name, out, _ in runs}
+
+
+def cpu_ns(pid):
+    """CPU time of every thread of pid so far, in nanoseconds (the scheduler's own count,
+    finer than the clock ticks of /proc/PID/stat)."""
+    total = 0
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            total += int((task / "schedstat").read_text().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended since the listing
+    return total
+
+
+def watch_idle_cpu_ms(xrreport, args, seconds):
+    """CPU that xrreport --watch uses while nothing happens: from its first report to a
+    SIGTERM `seconds` later, which must end it with status 0."""
+    process = subprocess.Popen([str(xrreport), "--watch", "--format", "json", *map(str, args)],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        if not process.stdout.readline():
+            raise Failed(f"xrreport --watch {shlex.join(map(str, args))} printed no report")
+        before = cpu_ns(process.pid)
+        time.sleep(seconds)
+        after = cpu_ns(process.pid)
+        process.send_signal(signal.SIGTERM)
+        status = process.wait(timeout=10)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    if status != 0:
+        raise Failed(f"xrreport --watch ended with {status} on SIGTERM")
+    return (after - before) / 1e6
 
 
 def main():
@@ -205,6 +241,10 @@ def main():
         table.figure("country name lookup, whole list walked", results["BM_CountryNames/63"]["real_ms"] * 1e3, "us",
                      digits=2)
 
+    def watch():
+        idle = watch_idle_cpu_ms(xrreport, ["--machine", EXAMPLES / "empty"], 10)
+        table.figure("xrreport --watch, CPU over 10 s with nothing happening", idle, "ms", 5, digits=2)
+
     table.group("xrreport, empty machine", empty_report)
     table.group("serial modem driver name", driver_lookup)
     table.group("registry snapshot load", snapshot_load)
@@ -217,6 +257,7 @@ def main():
     table.group("country list", country_list)
     table.group("UUCP lock and trace", serial_lock)
     table.group("flooding modem", flood)
+    table.group("xrreport --watch", watch)
 
     print()
     if floor_ratio is not None:

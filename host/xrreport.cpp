@@ -1,5 +1,6 @@
 // xrreport: loads the plug-in bundles on its search path and prints the report each one makes, for this
 // machine or for a machine profile.
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,10 @@
 #include "profile/MachineProfile.h"
 #include "host/PluginBundle.h"
 #include "host/PluginSearchPath.h"
+#include "host/ReportWatch.h"
 #include "host/TextReport.h"
 #include "platform/Json.h"
+#include "platform/SignalSource.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -68,6 +72,41 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
   return true;
 }
 
+const std::string kWatchSeparator = std::string(72, '-') + '\n';
+
+bool print(const std::string& text) {
+  std::cout << text << std::flush;
+  return static_cast<bool>(std::cout);
+}
+
+// The report of every plug-in in the chosen format: text, or one JSON array (on one line
+// when compact, as JSON Lines need).
+std::optional<std::string> makeReport(const std::vector<std::unique_ptr<PluginBundle>>& plugins,
+                                      const std::string& format, bool compact, std::string* error) {
+  auto reports = makeArray();
+  std::string text;
+  for (const auto& plugin : plugins) {
+    DictionaryRef report;
+    try {
+      report = plugin->principalReporter().updateDictionary(makeDictionary());
+    } catch (const std::exception& e) {
+      *error = plugin->bundle().path() + ": plug-in failed: " + e.what();
+      return std::nullopt;
+    }
+    if (!report || !report->get("_items").array()) {
+      *error = plugin->bundle().path() + ": plug-in returned no report dictionary with \"_items\"";
+      return std::nullopt;
+    }
+    if (format == "json") {
+      reports->emplace_back(report);  // in place: g++ 12 misreads moving the variant
+    } else {
+      text += textReport(plugin->name(), report, plugin->bundle());
+    }
+  }
+  if (format == "json") text = toJson(Value(reports), compact ? -1 : 2) + "\n";
+  return text;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"Prints the hardware report of this machine, or of a machine profile, one section per plug-in.",
                "xrreport"};
@@ -76,6 +115,7 @@ int run(int argc, char** argv) {
   std::string format = "text";
   bool trace = false;
   bool version = false;
+  bool watch = false;
   auto* machineOption = app.add_option("--machine", machine, "Report on the machine profile in DIR")->type_name("DIR");
   app.add_option("--format", format, "Output format: text (readable) or json (an array of report dictionaries)")
       ->check(CLI::IsMember({"text", "json"}))
@@ -86,6 +126,9 @@ int run(int argc, char** argv) {
                             ->excludes(machineOption);
   app.add_flag("--trace", trace, "Print the modem dialogue on standard error as it happens");
   app.add_flag("--version", version, "Print the version of xrreport and of each plug-in, with its path");
+  app.add_flag("--watch", watch,
+               "After the report, print it again each time a device change alters it, until interrupted "
+               "(json: one line per report)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -120,26 +163,33 @@ int run(int argc, char** argv) {
     return std::cout ? kReported : unusable("standard output cannot be written");
   }
 
-  auto reports = makeArray();
-  std::string text;
-  for (const auto& plugin : plugins) {
-    DictionaryRef report;
-    try {
-      report = plugin->principalReporter().updateDictionary(makeDictionary());
-    } catch (const std::exception& e) {
-      return unusable(plugin->bundle().path() + ": plug-in failed: " + e.what());
-    }
-    if (!report || !report->get("_items").array())
-      return unusable(plugin->bundle().path() + ": plug-in returned no report dictionary with \"_items\"");
-    if (format == "json")
-      reports->push_back(report);
-    else
-      text += textReport(plugin->name(), report, plugin->bundle());
+  // --watch: a signal while waiting ends the watch cleanly; during a report it interrupts
+  // the report as it would without --watch.
+  std::unique_ptr<SignalSource> signals;
+  if (watch) {
+    signals = SignalSource::create({SIGINT, SIGTERM}, [](int) { RunLoop::current().stop(); });
+    if (!signals) return unusable("cannot watch for signals");
   }
-  if (format == "json") text = toJson(Value(reports)) + "\n";
-  std::cout << text << std::flush;
-  if (!std::cout) return unusable("standard output cannot be written");
+  auto make = [&](std::string* failure) {
+    SignalSource::Busy busy;
+    return makeReport(plugins, format, watch, failure);
+  };
+  // Made before the first report, so a device that arrives while it is made is not missed.
+  std::optional<ReportWatch> watcher;
+  if (watch) {
+    watcher.emplace(RegistryStore::current(), make, [&format](const std::string& report) {
+      // Text reports are told apart by a separator line; JSON Lines need none.
+      return print(format == "json" ? report : kWatchSeparator + report);
+    });
+  }
+  std::optional<std::string> first = make(&error);
+  if (!first || !print(*first)) return unusable(first ? "standard output cannot be written" : error);
   if (reportedMachine.capture && !reportedMachine.capture->finish(&error)) return unusable(error);
+  if (!watch) return kReported;
+
+  ScopedRunLoopSource signalled(RunLoop::current(), signals->source());
+  error = watcher->run(RunLoop::current(), *first);
+  if (!error.empty()) return unusable(error);
   return kReported;
 }
 

@@ -167,8 +167,14 @@ RegistryNotifierRef RegistryNotifierCreate(RegistryHandle access) {
   if (!store || store->faulty(RegistryFault::NotifierCreate)) return nullptr;
   auto port = std::make_shared<RegistryNotifier>(store);
   std::weak_ptr<RegistryNotifier> weak = port;
-  port->setSource(std::make_shared<RunLoopSource>([weak] {
-    if (auto p = weak.lock()) p->deliver();
+  // On the live machine the port waits on the feed's descriptor: what the feed adds is
+  // delivered in the same turn.
+  auto feed = store->feed();
+  port->setSource(std::make_shared<RunLoopSource>(feed ? feed->descriptor() : -1, [weak] {
+    if (auto p = weak.lock()) {
+      p->store()->pump();
+      p->deliver();
+    }
   }));
   RegistryNotifierRef ref = port.get();
   ports().add(std::move(port));

@@ -255,6 +255,20 @@ Dictionary RegistryStore::properties(const RegistryEntry* entry) const {
   return out;
 }
 
+void RegistryStore::setFeed(std::shared_ptr<RegistryFeed> feed) {
+  std::lock_guard lock(mutex_);
+  feed_ = std::move(feed);
+}
+
+std::shared_ptr<RegistryFeed> RegistryStore::feed() const {
+  std::lock_guard lock(mutex_);
+  return feed_;
+}
+
+void RegistryStore::pump() {
+  if (auto f = feed()) f->pump(*this);
+}
+
 size_t RegistryStore::entryCount() const {
   std::lock_guard lock(mutex_);
   return entryCount_;

@@ -61,6 +61,18 @@ class RegistryWatcher {
   virtual bool wants(const RegistryEntry& entry, const Dictionary& properties) const = 0;
 };
 
+// Brings the machine's changes into a store (the live machine's device monitor). Its
+// descriptor turns readable when there is news; the notification ports wait on it in their
+// run-loop source and pump it there, so arrivals are added on the thread whose loop runs.
+class RegistryFeed {
+ public:
+  virtual ~RegistryFeed() = default;
+  virtual int descriptor() const = 0;
+  // Reads all the news there is, without blocking, and adds what arrived to store. May be
+  // called from several threads' loops: it guards itself.
+  virtual void pump(RegistryStore& store) = 0;
+};
+
 // The in-memory registry: two planes, "HwService" and "HwDeviceTree", each a tree under its
 // root entry. Entries are never removed, so entry pointers stay valid as long as the store.
 // Safe to use from several threads.
@@ -120,6 +132,12 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::vector<const RegistryEntry*> watch(const std::shared_ptr<RegistryWatcher>& watcher,
                                           const Dictionary& description);
 
+  // The feed that keeps the store current (the live machine); none for a profile.
+  void setFeed(std::shared_ptr<RegistryFeed> feed);
+  std::shared_ptr<RegistryFeed> feed() const;
+  // Pumps the feed, if there is one.
+  void pump();
+
   // ---- accounting and faults ----
   RegistryOutstanding outstanding() const;
   enum class Counter { Handles, Values, Ports };
@@ -143,6 +161,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::unique_ptr<RegistryEntry> deviceTreeRoot_;
   size_t entryCount_ = 2;
   std::vector<std::weak_ptr<RegistryWatcher>> watchers_;
+  std::shared_ptr<RegistryFeed> feed_;
   std::atomic<unsigned> faults_{0};  // one bit per RegistryFault
   std::atomic<int64_t> handles_{0};
   std::atomic<int64_t> values_{0};

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/SignalSource.h"
+#include "support/Descriptors.h"
+
+namespace xr {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<int> gEarlier{0};
+void earlierHandler(int) { ++gEarlier; }
+
+// SIGUSR1 and SIGUSR2 stand in for SIGINT and SIGTERM, which would reach the test runner.
+TEST(SignalSourceTest, SignalsReachTheLoopExceptWhileBusyAndTheEarlierActionsComeBack) {
+  const auto descriptors = test::openDescriptors();
+  struct sigaction earlier {}, saved {};
+  earlier.sa_handler = earlierHandler;
+  sigemptyset(&earlier.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &earlier, &saved), 0);
+  {
+    std::vector<int> received;
+    auto signals = SignalSource::create({SIGUSR1, SIGUSR2}, [&](int sig) { received.push_back(sig); });
+    ASSERT_TRUE(signals);
+    EXPECT_FALSE(SignalSource::create({SIGUSR1}, nullptr));  // one at a time
+    ScopedRunLoopSource attached(RunLoop::current(), signals->source());
+
+    raise(SIGUSR2);
+    std::thread([] { raise(SIGUSR1); }).join();  // taken on another thread
+    EXPECT_TRUE(RunLoop::current().runOnce(RunLoop::Clock::now() + 10s));
+    EXPECT_EQ(received, (std::vector<int>{SIGUSR2, SIGUSR1}));
+    EXPECT_EQ(gEarlier, 0);
+
+    {
+      SignalSource::Busy busy;
+      raise(SIGUSR1);
+    }
+    EXPECT_EQ(gEarlier, 1);
+    EXPECT_FALSE(RunLoop::current().runOnce(RunLoop::Clock::now()));
+    EXPECT_EQ(received.size(), 2u);
+  }
+  struct sigaction now {};
+  ASSERT_EQ(sigaction(SIGUSR1, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, earlierHandler);
+  ASSERT_EQ(sigaction(SIGUSR2, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  EXPECT_EQ(test::openDescriptors(), descriptors);
+  EXPECT_EQ(RunLoop::current().sourceCount(), 0u);
+  sigaction(SIGUSR1, &saved, nullptr);
+
+  auto again = SignalSource::create({SIGUSR1}, nullptr);
+  EXPECT_TRUE(again);
+}
+
+}  // namespace
+}  // namespace xr
