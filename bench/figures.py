@@ -52,21 +52,20 @@ class Table:
             print(f"  {failure}", file=sys.stderr, flush=True)
 
 
-def checked(command, what, env=None):
-    run = subprocess.run([str(part) for part in command], capture_output=True, text=True,
-                         env=None if env is None else {**os.environ, **env})
+def checked(command, what):
+    run = subprocess.run([str(part) for part in command], capture_output=True, text=True)
     if run.returncode != 0:
         raise Failed(f"{what} exited {run.returncode}: {run.stderr.strip()[-800:]}")
     return run.stdout
 
 
-def google_benchmark(build, name, *flags, env=None):
+def google_benchmark(build, name, *flags):
     """Runs bench_NAME; its results by name without the iteration and timing suffixes,
     e.g. "AtFloodCpu" or "BM_LoadSnapshot/10000"."""
     executable = build / "bin" / f"bench_{name}"
     if not executable.exists():
         raise Failed(f"{executable} is missing (a build with -DXR_BUILD_BENCH=OFF?)")
-    report = json.loads(checked([executable, "--benchmark_format=json", *flags], executable.name, env))
+    report = json.loads(checked([executable, "--benchmark_format=json", *flags], executable.name))
     results = {}
     for result in report["benchmarks"]:
         if result.get("error_occurred"):

@@ -75,13 +75,16 @@ SignalSource::SignalSource(Key, std::vector<int> signals, FileDescriptor readEnd
 bool SignalSource::install() {
   gWriteFd = writeEnd_.get();
   for (int sig : signals_) {
-    struct sigaction action {};
-    action.sa_sigaction = onSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     if (sigaction(sig, nullptr, &previous) != 0) return false;
+    // An ignored signal (a background job of a script ignores SIGINT) stays ignored.
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) continue;
     gPrevious[sig] = previous;
+    struct sigaction action {};
+    action.sa_sigaction = onSignal;
+    // SA_NODEFER kept from the earlier handler: it may count on a second signal reaching it.
+    action.sa_flags = SA_SIGINFO | SA_RESTART | (previous.sa_flags & SA_NODEFER);
+    sigemptyset(&action.sa_mask);
     if (sigaction(sig, &action, nullptr) != 0) return false;
     installed_.push_back(sig);
   }

@@ -13,7 +13,8 @@ namespace xr {
 // the signal number to a pipe the source waits on, so a program waiting in its run loop ends
 // cleanly from there. While a Busy scope is open (work that a signal interrupts, such as a
 // report in progress) a signal goes where it went before: the handler that was installed, or
-// the default action. Any thread may take the signal. One SignalSource at a time in a process;
+// the default action. A signal ignored when it is made stays ignored. Any thread may take the
+// signal. One SignalSource at a time in a process;
 // destroying it puts the previous actions back.
 class SignalSource {
  public:

@@ -52,8 +52,16 @@ TEST(SignalSourceTest, SignalsReachTheLoopExceptWhileBusyAndTheEarlierActionsCom
   EXPECT_EQ(RunLoop::current().sourceCount(), 0u);
   sigaction(SIGUSR1, &saved, nullptr);
 
-  auto again = SignalSource::create({SIGUSR1}, nullptr);
-  EXPECT_TRUE(again);
+  // Made again, over an ignored signal: it stays ignored.
+  ::signal(SIGUSR2, SIG_IGN);
+  int received = 0;
+  auto again = SignalSource::create({SIGUSR2}, [&](int) { ++received; });
+  ASSERT_TRUE(again);
+  ScopedRunLoopSource attached(RunLoop::current(), again->source());
+  raise(SIGUSR2);
+  EXPECT_FALSE(RunLoop::current().runOnce(RunLoop::Clock::now() + 20ms));
+  EXPECT_EQ(received, 0);
+  ::signal(SIGUSR2, SIG_DFL);
 }
 
 }  // namespace
