@@ -23,11 +23,29 @@ struct RunLoop::Impl {
   std::mutex mutex;
   std::vector<std::shared_ptr<RunLoopSource::State>> sources;  // in the order added
   bool stopRequested = false;
-  // Written by whoever wakes the loop, read empty before each wait; the count is of no use.
-  FileDescriptor wakeFd{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 
-  // Async-signal-safe, and lock-free so signal() can call it from anywhere.
-  void wake() const {
+  // An eventfd that whoever wakes the loop writes and the loop reads empty before each wait.
+  // It exists only while the loop runs: a loop that is not running holds no descriptor, so
+  // a report that never runs its thread's loop leaves nothing open. Made and closed on the
+  // loop's thread; wakeMutex keeps a waker from writing to it as it closes (and its number is
+  // reused).
+  std::mutex wakeMutex;
+  FileDescriptor wakeFd;
+  int runDepth = 0;  // runs in progress on the loop's thread (a perform may run it again)
+
+  void beginRun() {
+    if (runDepth++ > 0) return;
+    std::lock_guard lock(wakeMutex);
+    wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  }
+  void endRun() {
+    if (--runDepth > 0) return;
+    std::lock_guard lock(wakeMutex);
+    wakeFd.reset();
+  }
+  void wake() {
+    std::lock_guard lock(wakeMutex);
+    if (!wakeFd) return;  // not running: the next run looks at the pending flags first
     const uint64_t one = 1;
     ssize_t n = ::write(wakeFd.get(), &one, sizeof one);  // full (never): already awake
     (void)n;
@@ -37,6 +55,18 @@ struct RunLoop::Impl {
     ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
     (void)n;
   }
+  // One run, holding the wake-up descriptor until it ends, on every path out.
+  class Run {
+   public:
+    explicit Run(Impl& impl) : impl_(impl) { impl_.beginRun(); }
+    ~Run() { impl_.endRun(); }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+   private:
+    Impl& impl_;
+  };
+
   bool anyPending() const;
   bool performPending();
   // Waits until a source is pending, stop() is called, the loop has no sources or the
@@ -103,7 +133,8 @@ void RunLoopSource::signal() {
     loop = state_->loop.lock();
   }
   // The loop reads its eventfd empty before it looks at the pending flags, so this write,
-  // after the flag, cannot be lost between that look and its wait.
+  // after the flag, cannot be lost between that look and its wait; a loop not running has
+  // no eventfd and looks at the flags when it starts.
   if (loop) loop->wake();  // otherwise performed once it is added to a loop
 }
 
@@ -254,6 +285,7 @@ void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source) {
 }
 
 void RunLoop::runUntil(Clock::time_point deadline) {
+  Impl::Run running(*impl_);
   for (;;) {
     impl_->performPending();
     if (Clock::now() >= deadline) return;  // a source signalled without end cannot hold it
@@ -262,6 +294,7 @@ void RunLoop::runUntil(Clock::time_point deadline) {
 }
 
 bool RunLoop::runOnce(Clock::time_point deadline) {
+  Impl::Run running(*impl_);
   for (;;) {
     if (impl_->performPending()) return true;
     if (!impl_->waitForWork(deadline)) return false;
