@@ -31,7 +31,7 @@ class HandleTable {
 
   // Removes the handle when it is of one of the kinds and its store does not fail the
   // operation; the removed object, for its store.
-  bool remove(RegistryHandle handle, std::initializer_list<HandleObject::Kind> kinds, RegistryFault fault,
+  bool remove(RegistryHandle handle, std::initializer_list<HandleObject::Kind> kinds, RegistryOperation operation,
               HandleObject* removed, RegistryStatus* status) {
     std::lock_guard lock(mutex_);
     auto it = objects_.find(handle);
@@ -43,7 +43,7 @@ class HandleTable {
       *status = kRegistryBadArgument;
       return false;
     }
-    if (it->second.store->faulty(fault)) {
+    if (!it->second.store->serves(operation)) {
       *status = kRegistryError;
       return false;
     }
@@ -128,7 +128,7 @@ RegistryStatus RegistryOpen(RegistryHandle* access) {
   if (!access) return kRegistryBadArgument;
   *access = 0;
   auto store = RegistryStore::current();
-  if (store->faulty(RegistryFault::Open)) return kRegistryError;
+  if (!store->serves(RegistryOperation::Open)) return kRegistryError;
   HandleObject object;
   object.kind = HandleObject::Kind::Access;
   object.store = std::move(store);
@@ -139,7 +139,7 @@ RegistryStatus RegistryOpen(RegistryHandle* access) {
 RegistryStatus RegistryClose(RegistryHandle access) {
   HandleObject removed;
   RegistryStatus status;
-  if (registry_internal::table().remove(access, {HandleObject::Kind::Access}, RegistryFault::Close, &removed, &status))
+  if (registry_internal::table().remove(access, {HandleObject::Kind::Access}, RegistryOperation::Close, &removed, &status))
     removed.store->count(RegistryStore::Counter::Handles, -1);
   return status;
 }
@@ -154,7 +154,7 @@ RegistryStatus RegistryMatchingEntries(RegistryHandle access, DictionaryRef desc
   *iterator = 0;
   auto store = registry_internal::storeOfAccess(access);
   if (!store || !description) return kRegistryBadArgument;
-  if (store->faulty(RegistryFault::MatchingEntries)) return kRegistryError;
+  if (!store->serves(RegistryOperation::MatchingEntries)) return kRegistryError;
   *iterator = iteratorHandle(store, store->matchingEntries(*description));
   return kRegistrySuccess;
 }
@@ -165,7 +165,7 @@ RegistryStatus RegistryPlaneIterator(RegistryHandle access, const std::string& p
   *iterator = 0;
   auto store = registry_internal::storeOfAccess(access);
   if (!store || !store->root(plane)) return kRegistryBadArgument;
-  if (store->faulty(RegistryFault::PlaneIterator)) return kRegistryError;
+  if (!store->serves(RegistryOperation::PlaneIterator)) return kRegistryError;
   *iterator = iteratorHandle(store, store->planeEntries(plane, recursive));
   return kRegistrySuccess;
 }
@@ -218,7 +218,7 @@ RegistryStatus RegistryEntryProperties(RegistryHandle entry, DictionaryRef* prop
   *properties = nullptr;
   HandleObject object;
   if (!findEntry(entry, &object)) return kRegistryBadArgument;
-  if (object.store->faulty(RegistryFault::EntryProperties)) return kRegistryError;
+  if (!object.store->serves(RegistryOperation::EntryProperties)) return kRegistryError;
   auto lent = std::make_shared<Lent<Dictionary>>(object.store->properties(object.entry), object.store);
   *properties = DictionaryRef(lent, &lent->item);
   return kRegistrySuccess;
@@ -228,7 +228,7 @@ RegistryStatus RegistryRelease(RegistryHandle handle) {
   HandleObject removed;
   RegistryStatus status;
   if (!registry_internal::table().remove(handle, {HandleObject::Kind::Entry, HandleObject::Kind::Iterator},
-                                         RegistryFault::Release, &removed, &status))
+                                         RegistryOperation::Release, &removed, &status))
     return status;
   if (removed.iterator) {
     std::lock_guard lock(removed.iterator->mutex);

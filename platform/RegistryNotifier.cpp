@@ -164,7 +164,7 @@ PortTable& ports() {
 
 RegistryNotifierRef RegistryNotifierCreate(RegistryHandle access) {
   auto store = registry_internal::storeOfAccess(access);
-  if (!store || store->faulty(RegistryFault::NotifierCreate)) return nullptr;
+  if (!store || !store->serves(RegistryOperation::NotifierCreate)) return nullptr;
   auto port = std::make_shared<RegistryNotifier>(store);
   std::weak_ptr<RegistryNotifier> weak = port;
   // On the live machine the port waits on the feed's descriptor: what the feed adds is

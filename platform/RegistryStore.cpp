@@ -294,18 +294,4 @@ void RegistryStore::count(Counter counter, int64_t delta) {
   }
 }
 
-void RegistryStore::injectFault(RegistryFault fault, bool on) {
-  unsigned bit = 1u << static_cast<unsigned>(fault);
-  if (on) {
-    faults_ |= bit;
-  } else {
-    faults_ &= ~bit;
-  }
-}
-
-// Asked on every release; a bit test keeps it off the store's lock.
-bool RegistryStore::faulty(RegistryFault fault) const {
-  return (faults_.load(std::memory_order_relaxed) >> static_cast<unsigned>(fault)) & 1u;
-}
-
 }  // namespace xr

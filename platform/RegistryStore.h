@@ -48,8 +48,9 @@ struct RegistryOutstanding {
 };
 std::string describe(const RegistryOutstanding& o);
 
-// Registry operations a test can make fail, the way the platform's would.
-enum class RegistryFault { Open, Close, PlaneIterator, MatchingEntries, EntryProperties, NotifierCreate, Release };
+// The registry operations a store may decline, as the platform's registry does when its
+// service is unavailable or an entry goes away during the call.
+enum class RegistryOperation { Open, Close, PlaneIterator, MatchingEntries, EntryProperties, NotifierCreate, Release };
 
 // Told about every entry added to the HwService plane after it registered.
 class RegistryWatcher {
@@ -138,14 +139,18 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // Pumps the feed, if there is one.
   void pump();
 
-  // ---- accounting and faults ----
+  // ---- accounting ----
   RegistryOutstanding outstanding() const;
   enum class Counter { Handles, Values, Ports };
   void count(Counter counter, int64_t delta);
-  void injectFault(RegistryFault fault, bool on = true);
-  bool faulty(RegistryFault fault) const;
+
+  // Whether the store serves the operation now; the Registry functions answer kRegistryError
+  // when it does not. The in-memory store always does; a store over a system that can fail
+  // (or a test's, tests/support/RegistryTesting.h) overrides this.
+  virtual bool serves(RegistryOperation) const { return true; }
 
   RegistryStore();
+  virtual ~RegistryStore() = default;
   RegistryStore(const RegistryStore&) = delete;
   RegistryStore& operator=(const RegistryStore&) = delete;
 
@@ -162,7 +167,6 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   size_t entryCount_ = 2;
   std::vector<std::weak_ptr<RegistryWatcher>> watchers_;
   std::shared_ptr<RegistryFeed> feed_;
-  std::atomic<unsigned> faults_{0};  // one bit per RegistryFault
   std::atomic<int64_t> handles_{0};
   std::atomic<int64_t> values_{0};
   std::atomic<int64_t> ports_{0};

@@ -39,7 +39,7 @@ TEST_F(ProbeTest, I2SModemComparesTheFirstNameUpToItsZeroByte) {
   EXPECT_FALSE(plugin_->queryI2SModem());
   useRegistry();
   addDeviceTreeNode("i2s", "i2s-b", makeDictionary({{"compatible", text("i2s-modem")}}));
-  store_->injectFault(RegistryFault::Open);
+  decline(RegistryOperation::Open);
   EXPECT_FALSE(plugin_->queryI2SModem());
   EXPECT_TRUE(record().empty());
 }
@@ -74,10 +74,10 @@ TEST_F(ProbeTest, SerialDriverSkipsUnusableIdentifiersAndStopsAtAMatchWithoutChi
     }
     EXPECT_EQ(plugin_->getInternalSerialModemDriverName("vantik"), c.result);
   }
-  for (RegistryFault fault : {RegistryFault::Open, RegistryFault::PlaneIterator}) {
-    store_->injectFault(fault);
+  for (RegistryOperation fault : {RegistryOperation::Open, RegistryOperation::PlaneIterator}) {
+    decline(fault);
     EXPECT_EQ(plugin_->getInternalSerialModemDriverName("vantik"), std::nullopt);
-    store_->injectFault(fault, false);
+    decline(fault, false);
   }
   EXPECT_EQ(plugin_->getInternalSerialModemDriverName("vantik"), "com.a");  // the last case's registry
 }
@@ -87,7 +87,7 @@ TEST_F(ProbeTest, AFailedGiveBackIsTheOneInternalError) {
   store_->addEntry(store_->root("HwService"), "dev", "HwPCIDevice", makeDictionary({{"compatible", text("vantik")}}));
   EXPECT_DEATH(
       {
-        store_->injectFault(RegistryFault::Release);
+        decline(RegistryOperation::Release);
         plugin_->getInternalSerialModemDriverName("vantik");
       },
       "junk == 0");

@@ -25,7 +25,7 @@ class ProbeTest : public ::testing::Test {
   }
 
   // A fresh record and a fresh registry (the scopes nest: the old one goes first).
-  void useRegistry(std::shared_ptr<RegistryStore> store = RegistryStore::create()) {
+  void useRegistry(std::shared_ptr<RegistryStore> store = std::make_shared<test::DecliningRegistryStore>()) {
     EXPECT_TRUE(test::allGivenBack(*store_));
     installed_.reset();
     store_ = std::move(store);
@@ -43,8 +43,14 @@ class ProbeTest : public ::testing::Test {
     store_->addEntry(store_->addEntry(zelIO, bus, "Node"), name, "Node", std::move(properties));
   }
   Dictionary& record() { return *plugin_->modemInfoDictionary(); }
+  // The registry in use declines the operation from now on (a fresh one, not a snapshot's).
+  void decline(RegistryOperation operation, bool on = true) {
+    auto* declining = dynamic_cast<test::DecliningRegistryStore*>(store_.get());
+    ASSERT_TRUE(declining);
+    declining->decline(operation, on);
+  }
 
-  std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
+  std::shared_ptr<RegistryStore> store_ = std::make_shared<test::DecliningRegistryStore>();
   std::unique_ptr<ScopedRegistry> installed_ = std::make_unique<ScopedRegistry>(store_);
   std::shared_ptr<XRModemPlugin> plugin_ =
       XRModemPlugin::create(std::make_shared<Bundle>(XR_SOURCE_DIR "/tests/hardware/bundle"));

@@ -21,7 +21,7 @@ class SerialPorts : public ::testing::Test {
     SerialPortList::resetSharedSerialPortList();
     EXPECT_TRUE(test::allGivenBack(*store_));
   }
-  std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
+  std::shared_ptr<test::DecliningRegistryStore> store_ = std::make_shared<test::DecliningRegistryStore>();
   ScopedRegistry scoped_{store_};
 };
 
@@ -78,12 +78,12 @@ TEST_F(SerialPorts, SharedListIsReadOnce) {
 TEST_F(SerialPorts, RegistryFailuresLeaveAnEmptyList) {
   store_->addEntry(store_->root("HwService"), "s1", "HwSerialBSDClient",
                    serialClient("HwSerialStream", "modem", "/dev/cu.modem"));
-  for (RegistryFault fault : {RegistryFault::Open, RegistryFault::MatchingEntries}) {
-    store_->injectFault(fault);
+  for (RegistryOperation fault : {RegistryOperation::Open, RegistryOperation::MatchingEntries}) {
+    store_->decline(fault);
     SerialPortList list;
     EXPECT_TRUE(list.serialPorts()->empty());
     EXPECT_EQ(list.serialPortPathForSerialPortName("modem"), std::nullopt);
-    store_->injectFault(fault, false);
+    store_->decline(fault, false);
   }
 }
 
