@@ -1,5 +1,5 @@
 // The plug-in's dialogue with the internal modem: opening its line and free-text queries.
-#include "atcommand/ATCommand.h"
+#include "atcommand/FreeTextQuery.h"
 #include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/DataHandler.h"
@@ -33,12 +33,7 @@ bool XRModemPlugin::openInternalModemPort() {
 }
 
 std::optional<std::string> XRModemPlugin::sendAnUnknownResponseATCommand(const std::string& command) {
-  const auto atCommand = ATCommand::atCommandWithCommandString(command, _timing.queryTimeout);
-  if (!atCommand) return std::nullopt;
-  atCommand->send();
-  std::optional<std::string> answer = atCommand->cleanedResponse();
-  if (answer) ATCommand::removeOKFromString(*answer);
-  return answer;
+  return sendFreeTextQuery(command, _timing.queryTimeout);
 }
 
 }  // namespace xr

@@ -8,6 +8,7 @@ import json
 import os
 import shlex
 import signal
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -137,6 +138,21 @@ def watch_idle_cpu_ms(xrreport, args, seconds):
     return (after - before) / 1e6
 
 
+def busy_ports_machine(machine):
+    """examples/linux-probe (four ports, one answering modem, five processes) grown to 100
+    processes, the new ones with ten descriptors each of the kinds a desktop's processes hold."""
+    shutil.copytree(EXAMPLES / "linux-probe", machine, symlinks=True)
+    targets = ["/dev/null", "/dev/null", "/dev/null", "socket:[4711]", "pipe:[4712]", "anon_inode:[eventfd]",
+               "/var/log/syslog", "/dev/urandom", "socket:[4713]", "/usr/lib/locale/locale-archive"]
+    for pid in range(5000, 5095):
+        fd = machine / "root" / "proc" / str(pid) / "fd"
+        fd.mkdir(parents=True)
+        (fd.parent / "comm").write_text(f"worker{pid}\n")
+        for number, target in enumerate(targets):
+            (fd / str(number)).symlink_to(target)
+    return machine
+
+
 def main():
     build = Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
     xrreport = build / "bin" / "xrreport"
@@ -208,6 +224,21 @@ def main():
         table.figure("  hwinfo --modem (median)", hwinfo * 1e3, "ms", digits=1)
         table.figure("  this machine / hwinfo --modem", live / hwinfo, "", 0.25, digits=3)
 
+    def modem_ports():
+        holders = google_benchmark(build, "ports_holders")
+        table.figure("ports holders pass, 4 ports, 100-process tree", holders["BM_HoldersPassProfileTree"]["median_ms"],
+                     "ms", 3, digits=2)
+        here = holders["BM_HoldersPassThisMachine"]
+        table.figure(f"ports holders pass, this machine's /proc ({here['processes']:.0f})", here["median_ms"], "ms",
+                     digits=2)
+        with tempfile.TemporaryDirectory() as scratch:
+            machine = busy_ports_machine(Path(scratch) / "machine")
+            command = [xrreport, "--format", "json", "--machine", machine]
+            passive = median_seconds(command, 100, 10)
+            table.figure("xrreport, 4 ports and 100 processes (median)", passive * 1e3, "ms", 15)
+            probed = median_seconds(command + ["--probe"], 50, 5)
+            table.figure("xrreport --probe of one answering modem, above that", (probed - passive) * 1e3, "ms", 50)
+
     def peak_memory():
         peaks = peak_resident_kb(xrreport)
         largest = max(peaks, key=peaks.get)
@@ -252,6 +283,7 @@ def main():
     table.group("xrreport, example machines", whole_reports)
     table.group("live registry build", live_registry)
     table.group("xrreport, this machine", live_report)
+    table.group("modem ports", modem_ports)
     table.group("peak RSS of the examples", peak_memory)
     table.group("country list", country_list)
     table.group("UUCP lock and trace", serial_lock)

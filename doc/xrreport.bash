@@ -22,6 +22,6 @@ _xrreport() {
       return
       ;;
   esac
-  COMPREPLY=($(compgen -W '--machine --capture --format --trace --watch --version --help' -- "$cur"))
+  COMPREPLY=($(compgen -W '--machine --capture --format --trace --watch --probe --version --help' -- "$cur"))
 }
 complete -F _xrreport xrreport

@@ -82,13 +82,15 @@ bool print(const std::string& text) {
 // The report of every plug-in in the chosen format: text, or one JSON array (on one line
 // when compact, as JSON Lines need).
 std::optional<std::string> makeReport(const std::vector<std::unique_ptr<PluginBundle>>& plugins,
-                                      const std::string& format, bool compact, std::string* error) {
+                                      const std::string& format, bool compact, bool probe, std::string* error) {
   auto reports = makeArray();
   std::string text;
   for (const auto& plugin : plugins) {
     DictionaryRef report;
     try {
-      report = plugin->principalReporter().updateDictionary(makeDictionary());
+      // "_probe" in the request lets the plug-ins that can ask devices do so.
+      report = plugin->principalReporter().updateDictionary(probe ? makeDictionary({{"_probe", true}})
+                                                                  : makeDictionary());
     } catch (const std::exception& e) {
       *error = plugin->bundle().path() + ": plug-in failed: " + e.what();
       return std::nullopt;
@@ -116,6 +118,7 @@ int run(int argc, char** argv) {
   bool trace = false;
   bool version = false;
   bool watch = false;
+  bool probe = false;
   auto* machineOption = app.add_option("--machine", machine, "Report on the machine profile in DIR")->type_name("DIR");
   app.add_option("--format", format, "Output format: text (readable) or json (an array of report dictionaries)")
       ->check(CLI::IsMember({"text", "json"}))
@@ -125,6 +128,7 @@ int run(int argc, char** argv) {
                             ->type_name("DIR")
                             ->excludes(machineOption);
   app.add_flag("--trace", trace, "Print the modem dialogue on standard error as it happens");
+  app.add_flag("--probe", probe, "Ask idle modem ports what they are (AT identity queries)");
   app.add_flag("--version", version, "Print the version of xrreport and of each plug-in, with its path");
   app.add_flag("--watch", watch,
                "After the report, print it again each time a device change alters it, until interrupted "
@@ -172,7 +176,7 @@ int run(int argc, char** argv) {
   }
   auto make = [&](std::string* failure) {
     SignalSource::Busy busy;
-    return makeReport(plugins, format, watch, failure);
+    return makeReport(plugins, format, watch, probe, failure);
   };
   // Made before the first report, so a device that arrives while it is made is not missed.
   std::optional<ReportWatch> watcher;

@@ -42,6 +42,8 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
   // The fixed paths name another system's tools; on Linux their work is done by these.
   std::string lister = options_.toolDirectory + "/" + kDriverListingTool;
   if (executable(lister)) paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/drvxstat", lister));
+  // A system tree other than / (tests) has its own processes, or none.
+  if (options_.systemRoot != "/") paths_.push_back(std::make_unique<ScopedFixedPath>("/proc", options_.systemRoot + "/proc"));
   for (const char* lsof : {"/usr/bin/lsof", "/usr/sbin/lsof", "/bin/lsof"}) {
     if (executable(lsof)) {
       paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/lsof", lsof));

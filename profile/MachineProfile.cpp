@@ -105,18 +105,19 @@ bool MachineProfile::startModem(std::string* error) {
   if (!json) return true;
   std::string fault;
   std::optional<ModemScript> script = ModemScript::fromValue(Value(json), &fault);
+  const std::string portName = script ? script->port : "";
   if (script) modem_ = ScriptedModem::start(std::move(*script), &fault);
   if (!modem_) {
     *error = path + ": " + fault;
     return false;
   }
-  // The pty's name is known only now: the registry's "modem" port is pointed at it. That is
-  // the port the plug-in opens: the last stream port of that name, as the serial port list
-  // finds them.
+  // The pty's name is known only now: the registry's port the modem sits on is pointed at it.
+  // For "modem" that is the port the plug-in opens: the last stream port of that name, as the
+  // serial port list finds them.
   const auto registry = RegistryStore::current();
   const std::vector<const RegistryEntry*> ports = registry->matchingEntries(Dictionary{
       {"class", Value("HwSerialBSDClient")}, {"HwSerialBSDClientType", Value("HwSerialStream")},
-      {"HwTTYDevice", Value("modem")}});
+      {"HwTTYDevice", Value(portName)}});
   if (!ports.empty()) registry->setProperty(ports.back(), "HwCalloutDevice", modem_->devicePath());
   return true;
 }

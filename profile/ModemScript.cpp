@@ -77,6 +77,10 @@ bool readEntry(const std::string& key, const Value& value, ModemScript* script, 
     return readCommands(value, key, &script->hangUpAfter, error);
   } else if (key == "FloodAfter") {
     return readCommands(value, key, &script->floodAfter, error);
+  } else if (key == "Port") {
+    const std::string* name = value.string();
+    if (!name || name->empty()) return failWith(error, "Port must be the name of a port");
+    script->port = *name;
   } else if (key == "ChunkSize") {
     const auto n = value.integer();
     if (!n || *n < 0) return failWith(error, "ChunkSize must be a number of bytes");

@@ -28,6 +28,9 @@ struct ModemScript {
   std::set<std::string> floodAfter;
   // "LineSettings": "raw" (default) or "kernel-default", how the pty is left for the port.
   PseudoTerminal::LineSettings lineSettings = PseudoTerminal::LineSettings::kRaw;
+  // The port the modem sits on: the registry's port whose HwTTYDevice this is. A USB modem's
+  // port is named by its kernel name ("ttyACM0"), the internal modem's is "modem".
+  std::string port = "modem";
 
   // The bytes a command gets after its echo; nullopt for a silent one.
   std::optional<Data> replyTo(const std::string& command) const;

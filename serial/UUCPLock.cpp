@@ -96,6 +96,12 @@ pid_t UUCPLock::liveOwner(const std::string& lockPath) {
   return pid != 0 && alive(pid) ? pid : 0;
 }
 
+std::optional<pid_t> UUCPLock::recordedOwner(const std::string& lockPath) {
+  struct stat st{};
+  if (::lstat(lockPath.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
+  return recordedPid(lockPath);
+}
+
 UUCPLock::Status UUCPLock::acquire() {
   release();
   _holder = 0;

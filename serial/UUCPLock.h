@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ class UUCPLock {
   // The pid a lock file names when that process is alive; 0 for none, junk, a dead process or
   // no file.
   static pid_t liveOwner(const std::string& lockPath);
+  // What a lock file records, alive or not: nullopt when there is no lock file, 0 when it
+  // names no process (junk, or a file another program is still writing).
+  static std::optional<pid_t> recordedOwner(const std::string& lockPath);
 
  private:
   bool take(const std::string& lockPath);

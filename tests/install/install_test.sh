@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # install_test.sh BUILD_DIR: "cmake --install" into a fresh prefix, then, with no environment
-# set, the installed xrreport reports on an installed example and lists its plug-in; moved
+# set, the installed xrreport reports on an installed example and lists both plug-ins; moved
 # elsewhere, it still does. No installed file holds a path of the build tree, every RUNPATH is
 # relative to its binary, the man page formats without warnings and the bash completion
 # completes.
@@ -17,6 +17,8 @@ libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 for f in bin/xrreport "$libdir/xrreport/plugins/XRModem.xrplugin/XRModem.so" \
   "$libdir/xrreport/plugins/XRModem.xrplugin/Localizable.json" libexec/xrreport/modemsim \
   libexec/xrreport/xrdrvxstat share/xrreport/usb-modem-family.json \
+  "$libdir/xrreport/plugins/XRModemPorts.xrplugin/XRModemPorts.so" \
+  "$libdir/xrreport/plugins/XRModemPorts.xrplugin/Localizable.json" \
   share/xrreport/examples/serial-pellan/registry.json share/man/man1/xrreport.1.gz \
   share/bash-completion/completions/xrreport share/doc/xrreport/copyright; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
@@ -28,7 +30,9 @@ check_runs() {
   out=$(cd / && env -i "$prefix/bin/xrreport" --machine "$example") || fail "xrreport in $prefix failed"
   [ "$out" = "$(cat "$example/expected.txt")" ] || fail "report from $prefix differs: $out"
   out=$(cd / && env -i "$prefix/bin/xrreport" --version) || fail "xrreport --version in $prefix failed"
-  grep -qF " $prefix/$libdir/xrreport/plugins/XRModem.xrplugin" <<<"$out" || fail "--version from $prefix: $out"
+  for bundle in XRModem XRModemPorts; do
+    grep -qF " $prefix/$libdir/xrreport/plugins/$bundle.xrplugin" <<<"$out" || fail "--version from $prefix: $out"
+  done
 }
 check_runs "$prefix"
 mv "$prefix" "$work/moved"

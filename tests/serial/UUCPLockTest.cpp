@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/PlatformRoot.h"
 #include "platform/Process.h"
@@ -112,6 +113,33 @@ TEST(UUCPLock, LiveOwnersMakeTheDeviceBusyAndOthersAreStale) {
     EXPECT_EQ(left, c.name == std::string("LCK..ttyS8") ? std::vector<std::string>{"LCK..ttyS8"}
                                                         : std::vector<std::string>{});
   }
+}
+
+// What a file records, for reports that say who holds a port: no file is told from junk, and
+// a dead owner's pid is still given.
+TEST(UUCPLock, RecordedOwnerTellsNoFileFromJunk) {
+  int32_t binary = 4242;
+  const struct {
+    std::optional<std::string> contents;  // nullopt: no file
+    std::optional<pid_t> owner;
+  } cases[] = {
+      {std::nullopt, std::nullopt},
+      {pidText(4242), 4242},
+      {"4242\n", 4242},
+      {std::string(reinterpret_cast<char*>(&binary), 4), 4242},
+      {"", 0},
+      {pidText(0), 0},
+      {"hello\n", 0},
+      {"99999999999\n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.contents));
+    test::TempDirectory dir;
+    if (c.contents) dir.write("LCK..ttyS9", *c.contents);
+    EXPECT_EQ(UUCPLock::recordedOwner(dir.file("LCK..ttyS9")), c.owner);
+  }
+  test::TempDirectory dir;
+  EXPECT_EQ(UUCPLock::recordedOwner(dir.makeDirectory("LCK..ttyS9")), 0) << "not a file: junk";
 }
 
 TEST(UUCPLock, ReleaseLeavesALockThatReplacedOurs) {

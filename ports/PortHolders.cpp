@@ -1,0 +1,146 @@
+#include "ports/PortHolders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+
+#include "platform/Posix.h"
+
+namespace xr {
+namespace {
+
+// A directory stream that owns its descriptor.
+class DirectoryStream {
+ public:
+  explicit DirectoryStream(int fd) : dir_(fd >= 0 ? ::fdopendir(fd) : nullptr) {
+    if (fd >= 0 && !dir_) ::close(fd);
+  }
+  ~DirectoryStream() {
+    if (dir_) ::closedir(dir_);
+  }
+  DirectoryStream(const DirectoryStream&) = delete;
+  DirectoryStream& operator=(const DirectoryStream&) = delete;
+  explicit operator bool() const { return dir_ != nullptr; }
+  int fd() const { return ::dirfd(dir_); }
+  const char* next() {
+    while (const dirent* e = ::readdir(dir_)) {
+      if (e->d_name[0] != '.') return e->d_name;
+    }
+    return nullptr;
+  }
+
+ private:
+  DIR* dir_;
+};
+
+std::optional<int> pidOf(const char* name) {
+  int pid = 0;
+  for (const char* c = name; *c; ++c) {
+    if (*c < '0' || *c > '9' || pid > 99999999) return std::nullopt;
+    pid = pid * 10 + (*c - '0');
+  }
+  return pid > 0 ? std::optional<int>(pid) : std::nullopt;
+}
+
+int openDirectory(int at, const char* path) { return ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+struct PortIndex {
+  std::unordered_map<dev_t, std::vector<size_t>> byDevice;
+  std::unordered_map<std::string, std::vector<size_t>> byPath;
+};
+
+PortIndex indexPorts(const std::vector<SerialPortRecord>& ports) {
+  PortIndex index;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    bool numbered = false;
+    for (const std::string& path : ports[i].paths()) {
+      index.byPath[path].push_back(i);
+      struct stat st{};
+      if (!numbered && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        index.byDevice[st.st_rdev].push_back(i);
+        numbered = true;
+      }
+    }
+  }
+  return index;
+}
+
+}  // namespace
+
+PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+
+HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
+  HolderScan result;
+  result.holders.resize(ports.size());
+  if (ports.empty()) return result;
+  const PortIndex index = indexPorts(ports);
+
+  DirectoryStream proc(openDirectory(AT_FDCWD, procRoot_.c_str()));
+  if (!proc) return result;
+  std::vector<size_t> matched;
+  char link[4096];
+  while (const char* entry = proc.next()) {
+    const auto pid = pidOf(entry);
+    if (!pid) continue;
+    const std::string fdPath = std::string(entry) + "/fd";
+    DirectoryStream fds(openDirectory(proc.fd(), fdPath.c_str()));
+    if (!fds) {
+      if (errno == EACCES || errno == EPERM) ++result.uninspected;
+      continue;  // gone, or not a process
+    }
+    matched.clear();
+    bool denied = false;
+    while (const char* fd = fds.next()) {
+      struct stat st{};
+      if (::fstatat(fds.fd(), fd, &st, 0) == 0) {
+        if (!S_ISCHR(st.st_mode)) continue;
+        if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) {
+          matched.insert(matched.end(), it->second.begin(), it->second.end());
+          continue;
+        }
+      }
+      // Not a device this machine has (or one no port is on, or a file we may not stat, as on
+      // a mount of another user's): its link text may still name one.
+      const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
+      if (n <= 0) {
+        denied = denied || errno == EACCES || errno == EPERM;
+        continue;
+      }
+      if (auto it = index.byPath.find(std::string(link, static_cast<size_t>(n))); it != index.byPath.end())
+        matched.insert(matched.end(), it->second.begin(), it->second.end());
+    }
+    if (denied && matched.empty()) ++result.uninspected;
+    if (matched.empty()) continue;
+    std::sort(matched.begin(), matched.end());
+    matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
+    const ProcessRef process{*pid, processName(*pid).value_or("")};
+    for (size_t port : matched) result.holders[port].push_back(process);
+  }
+  for (auto& holders : result.holders)
+    std::sort(holders.begin(), holders.end(), [](const ProcessRef& a, const ProcessRef& b) { return a.pid < b.pid; });
+  return result;
+}
+
+bool PortHolders::isAlive(int pid) const {
+  if (pid <= 0) return false;
+  struct stat st{};
+  return ::stat((procRoot_ + "/" + std::to_string(pid)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> PortHolders::processName(int pid) const {
+  FileDescriptor fd(posix::open((procRoot_ + "/" + std::to_string(pid) + "/comm").c_str(), O_RDONLY));
+  if (!fd) return std::nullopt;
+  char buffer[256];
+  const ssize_t n = posix::read(fd.get(), buffer, sizeof buffer);
+  if (n <= 0) return std::nullopt;
+  std::string name(buffer, static_cast<size_t>(n));
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) name.pop_back();
+  return name;
+}
+
+}  // namespace xr

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ports/SerialPortRecord.h"
+
+namespace xr {
+
+struct ProcessRef {
+  int pid = 0;
+  std::string name;  // its comm; "" when it could not be read
+  friend bool operator==(const ProcessRef&, const ProcessRef&) = default;
+};
+
+struct HolderScan {
+  std::vector<std::vector<ProcessRef>> holders;  // per port, in the ports' order, by pid
+  // Processes whose descriptors could not be read: any of them may hold any port.
+  int uninspected = 0;
+};
+
+// Which processes have the ports open, from a proc tree: /proc on the live machine, a machine
+// profile's root/proc, or a test's own tree. Its absence is a machine without processes.
+class PortHolders {
+ public:
+  explicit PortHolders(std::string procRoot);
+
+  // One pass over procRoot/*/fd for all the ports together. A descriptor matches a port when
+  // the device number of what it leads to is the port's (stat of the port's open path); one
+  // whose target cannot be stat'ed, as in a profile's tree that names devices this machine
+  // lacks, matches by its link text against the port's paths. Processes that end during the
+  // pass are simply not there.
+  HolderScan scan(const std::vector<SerialPortRecord>& ports) const;
+
+  bool isAlive(int pid) const;
+  std::optional<std::string> processName(int pid) const;
+  const std::string& procRoot() const { return procRoot_; }
+
+ private:
+  std::string procRoot_;
+};
+
+}  // namespace xr

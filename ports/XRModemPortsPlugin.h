@@ -1,0 +1,55 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Bundle.h"
+#include "platform/Value.h"
+#include "ports/ModemIdentityProbe.h"
+#include "ports/PortHolders.h"
+#include "ports/SerialPortRecord.h"
+#include "tasks/TaskRunnerClient.h"
+
+namespace xr {
+
+// The modem-ports plug-in object: one report item per serial stream port of the machine, with
+// what the registry says of it, who holds it and, when asked, what the modem says it is.
+class XRModemPortsPlugin : public TaskRunnerClient {
+ public:
+  struct Options {
+    bool probe = false;     // ask idle modem ports who they are
+    std::string procRoot;   // the proc tree; empty: /proc under the platform root
+    ModemIdentityProbe::Timing timing;
+  };
+
+  // bundle: the plug-in's own bundle (its string table); nullptr means the bundle that holds
+  // this code.
+  XRModemPortsPlugin(std::shared_ptr<const Bundle> bundle, Options options);
+
+  // The items, modems first, then by name; none when the machine has no port.
+  std::vector<DictionaryRef> portItems();
+
+  void taskStarted() override {}
+  void taskFinished() override {}
+
+ private:
+  struct LockInfo {
+    std::optional<ProcessRef> owner;  // a live owner
+    bool junk = false;                // a lock file naming no process
+  };
+
+  LockInfo lockInfo(const SerialPortRecord& port) const;
+  std::optional<std::string> driverVersion(const std::string& bundleID);
+  std::string text(const std::string& key) const;
+  DictionaryRef item(const SerialPortRecord& port, const std::vector<ProcessRef>& holders, int uninspected);
+
+  std::shared_ptr<const Bundle> bundle_;
+  Options options_;
+  PortHolders holders_;
+  std::map<std::string, std::optional<std::string>> versions_;  // by bundle identifier
+};
+
+}  // namespace xr

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tasks/TaskRunnerClient.h"
+
+namespace xr {
+
+// The loaded version of the driver with the bundle identifier, as the driver-listing tool
+// (/usr/sbin/drvxstat under the platform root) gives it: the text between the first "(" and
+// the first ")" of its output. The outer nullopt when the tool is not there; the inner one
+// when its output holds no such text.
+std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client);
+
+// The text in the first parentheses of the tool's output; nullopt when either is missing or
+// the ")" comes first.
+std::optional<std::string> driverVersionFromDrvxStatOutput(const std::optional<std::string>& output);
+
+}  // namespace xr

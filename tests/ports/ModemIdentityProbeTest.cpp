@@ -1,0 +1,152 @@
+// The identity dialogue with a scripted modem on a real pty: what it finds, and that it leaves
+// the port as it found it (no lock file, no exclusive mode, the same line settings).
+#include "ports/ModemIdentityProbe.h"
+
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/Json.h"
+#include "platform/PlatformRoot.h"
+#include "profile/ScriptedModem.h"
+#include "support/TempDirectory.h"
+
+namespace xr {
+namespace {
+using std::chrono::milliseconds;
+using Strings = std::vector<std::string>;
+
+const ModemIdentityProbe::Timing kTiming{milliseconds(100), milliseconds(1000)};
+
+struct ProbeCase {
+  std::string name;
+  std::string script;  // modem.json
+  ModemIdentity expected;
+  Strings asked;
+  friend void PrintTo(const ProbeCase& c, std::ostream* out) { *out << c.name; }
+};
+
+// An answer of bytes 'A's: one the engine takes whole when under its reply limit.
+std::string longAnswer(size_t bytes) {
+  std::string hex;
+  for (size_t i = 0; i < bytes; ++i) hex += "41";
+  return R"({"RawResponses": {"AT+GMI": {"$data": "0d0a)" + hex + R"(0d0a0d0a4f4b0d0a"}}})";
+}
+
+using Text = std::optional<std::string>;
+ModemIdentity identity(Text gmi, Text gmm = {}, Text gmr = {}, Text gcap = {}, Text ati = {}) {
+  return ModemIdentity{gmi, gmm, gmr, gcap, ati, ""};
+}
+ModemIdentity failure(const std::string& key) {
+  ModemIdentity found;
+  found.failure = key;
+  return found;
+}
+
+const Strings kIdentityQueries{"AT+GMI", "AT+GMM", "AT+GMR", "AT+GCAP"};
+
+std::vector<ProbeCase> cases() {
+  Strings withFallback = kIdentityQueries;
+  withFallback.insert(withFallback.end(), {"ATI3", "ATI"});
+  return {
+      {"identity",
+       R"({"Responses": {"AT+GMI": "Halden", "AT+GMM": "HS-56", "AT+GMR": ["1.07", "B2"],
+           "AT+GCAP": "+GCAP: +MS,+DS"}})",
+       identity("Halden", "HS-56", "1.07B2", "+GCAP: +MS,+DS"),
+       kIdentityQueries},
+      {"older modem", R"({"Responses": {"ATI": "56000"}})",
+       identity({}, {}, {}, {}, "56000"), withFallback},
+      {"says nothing of itself", "{}", failure("xrport_probe_noidentity"), withFallback},
+      {"silent", R"({"Silent": ["AT+GMI"]})", failure("xrport_probe_noanswer"), {"AT+GMI"}},
+      {"garbage, no final result", R"({"RawResponses": {"AT+GMI": {"$data": "fffe00e2"}}})",
+       failure("xrport_probe_noanswer"), {"AT+GMI"}},
+      {"gone mid-dialogue", R"({"Responses": {"AT+GMI": "Halden"}, "Silent": ["AT+GMM"], "HangUpAfter": ["AT+GMM"]})",
+       identity("Halden"), {"AT+GMI", "AT+GMM"}},
+      {"long answer", longAnswer(4000), identity(std::string(200, 'A')), kIdentityQueries},
+      {"flood", longAnswer(100000), failure("xrport_probe_noanswer"), {"AT+GMI"}},
+  };
+}
+
+class ModemIdentityProbeTest : public testing::TestWithParam<ProbeCase> {
+ protected:
+  void SetUp() override {
+    root_.makeDirectory("var/lock");
+  }
+  std::unique_ptr<ScriptedModem> start(const std::string& json) {
+    auto parsed = parseJson(json);
+    std::string error;
+    auto script = ModemScript::fromValue(parsed.value, &error);
+    EXPECT_TRUE(script) << error;
+    return script ? ScriptedModem::start(std::move(*script), &error) : nullptr;
+  }
+  static SerialPortRecord port(const std::string& path) {
+    SerialPortRecord p;
+    p.name = p.kernelName = "ttyACM7";
+    p.kind = SerialPortKind::USBModem;
+    p.openPath = path;
+    return p;
+  }
+  size_t lockFiles() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(root_.file("var/lock")), {}));
+  }
+
+  test::TempDirectory root_;
+  ScopedPlatformRoot scopedRoot_{root_.path()};
+};
+
+TEST_P(ModemIdentityProbeTest, AsksOnlyWhatItMustAndLeavesThePortAsItWas) {
+  const ProbeCase& c = GetParam();
+  auto modem = start(c.script);
+  ASSERT_TRUE(modem);
+  struct termios before{}, after{};
+  ASSERT_EQ(tcgetattr(modem->lineDescriptor(), &before), 0);
+
+  const ModemIdentity found = ModemIdentityProbe(kTiming).probe(port(modem->devicePath()));
+  EXPECT_EQ(found.manufacturer, c.expected.manufacturer);
+  EXPECT_EQ(found.model, c.expected.model);
+  EXPECT_EQ(found.revision, c.expected.revision);
+  EXPECT_EQ(found.capabilities, c.expected.capabilities);
+  EXPECT_EQ(found.identification, c.expected.identification);
+  EXPECT_EQ(found.failure, c.expected.failure);
+  EXPECT_EQ(modem->receivedCommands(), c.asked);
+
+  EXPECT_EQ(lockFiles(), 0u);
+  if (c.name != "gone mid-dialogue") {
+    ASSERT_EQ(tcgetattr(modem->lineDescriptor(), &after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "line settings changed";
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(modem->lineDescriptor(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, ModemIdentityProbeTest, testing::ValuesIn(cases()), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& ch : name)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+});
+
+TEST_F(ModemIdentityProbeTest, LeavesALockedOrVanishedPortAlone) {
+  auto modem = start(R"({"Responses": {"AT+GMI": "Halden"}})");
+  ASSERT_TRUE(modem);
+  // Locked by a live process (our parent) under the name the port is opened by.
+  const std::string lock =
+      root_.write("var/lock/LCK.." + std::filesystem::path(modem->devicePath()).filename().string(),
+                  std::to_string(getppid()) + "\n");
+  EXPECT_EQ(ModemIdentityProbe(kTiming).probe(port(modem->devicePath())).failure, "xrport_probe_locked");
+  EXPECT_EQ(lockFiles(), 1u);
+
+  std::filesystem::remove(lock);
+  EXPECT_EQ(ModemIdentityProbe(kTiming).probe(port(root_.file("dev/ttyACM7"))).failure,
+            "xrport_probe_unopenable");
+  EXPECT_EQ(lockFiles(), 0u);
+  EXPECT_TRUE(modem->receivedCommands().empty());
+}
+
+}  // namespace
+}  // namespace xr

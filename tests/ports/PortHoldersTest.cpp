@@ -1,0 +1,110 @@
+// The holders pass over real processes on a real pty, over a profile-like tree, and as a user
+// who cannot read every process.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/Process.h"
+#include "ports/PortHolders.h"
+#include "profile/PseudoTerminal.h"
+#include "support/TempDirectory.h"
+
+namespace xr {
+namespace {
+namespace fs = std::filesystem;
+
+SerialPortRecord portAt(const std::string& path) {
+  SerialPortRecord port;
+  port.name = port.kernelName = fs::path(path).filename().string();
+  port.openPath = path;
+  return port;
+}
+
+// Launches the hold-open tool on path and waits until it has the path open.
+std::unique_ptr<Process> holdOpen(const std::string& path) {
+  auto process = Process::launch(XR_HOLDOPEN_TOOL, {path});
+  char said[5] = {};
+  if (!process || read(process->outputDescriptor(), said, sizeof said) != sizeof said) return nullptr;
+  return process;
+}
+
+TEST(PortHoldersTest, FindsRealProcessesHoldingARealPty) {
+  auto held = PseudoTerminal::open();
+  auto idle = PseudoTerminal::open();
+  ASSERT_TRUE(held && idle);
+  auto holder = holdOpen(held->slavePath());
+  ASSERT_TRUE(holder);
+
+  const PortHolders holders("/proc");
+  const HolderScan scan = holders.scan({portAt(held->slavePath()), portAt(idle->slavePath())});
+  // The pseudo-terminals keep a slave descriptor of their own, so this process holds both.
+  const ProcessRef self{getpid(), holders.processName(getpid()).value_or("")};
+  std::vector<ProcessRef> both{self, {holder->pid(), "xr_holdopen"}};
+  std::sort(both.begin(), both.end(), [](auto& a, auto& b) { return a.pid < b.pid; });
+  EXPECT_EQ(scan.holders[0], both);
+  EXPECT_EQ(scan.holders[1], std::vector<ProcessRef>{self});
+}
+
+// A profile's tree: links naming devices this machine lacks, a duplicate descriptor, a
+// process that ended during the pass (no fd/ left), entries that are no process.
+class FakeProcTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    process(10, "pppd", {{"0", "/dev/null"}, {"7", "/dev/ttyXR9"}, {"8", "/dev/ttyXR9"}});
+    process(11, "gpsd", {{"3", "/dev/serial/by-id/usb-XR_Cable-if00"}, {"4", "socket:[2231]"}});
+    process(12, "bash", {{"0", "/dev/tty2"}});
+    dir_.write("proc/13/comm", "cron\n");  // ended: no fd/
+    dir_.write("proc/self/comm", "not a pid\n");
+    dir_.write("proc/uptime", "1.0 1.0\n");
+  }
+  void process(int pid, const std::string& name, const std::vector<std::pair<std::string, std::string>>& fds) {
+    const std::string base = "proc/" + std::to_string(pid);
+    dir_.write(base + "/comm", name + "\n");
+    dir_.makeDirectory(base + "/fd");
+    for (const auto& [fd, target] : fds) fs::create_symlink(target, dir_.file(base + "/fd/" + fd));
+  }
+  std::vector<SerialPortRecord> ports() const {
+    SerialPortRecord modem = portAt("/dev/ttyXR9");
+    modem.devicePath = "/dev/ttyXR9";
+    SerialPortRecord cable = portAt("/dev/ttyXRUSB0");
+    cable.links = {"/dev/serial/by-id/usb-XR_Cable-if00"};
+    return {modem, cable, portAt("/dev/ttyXR1")};
+  }
+  test::TempDirectory dir_;
+};
+
+TEST_F(FakeProcTest, MatchesLinkTextsOncePerProcess) {
+  const PortHolders holders(dir_.file("proc"));
+  const HolderScan scan = holders.scan(ports());
+  EXPECT_EQ(scan.holders[0], (std::vector<ProcessRef>{{10, "pppd"}}));
+  EXPECT_EQ(scan.holders[1], (std::vector<ProcessRef>{{11, "gpsd"}}));
+  EXPECT_TRUE(scan.holders[2].empty());
+  EXPECT_EQ(scan.uninspected, 0);
+  EXPECT_TRUE(holders.isAlive(12));
+  EXPECT_FALSE(holders.isAlive(14));
+  EXPECT_EQ(PortHolders(dir_.file("no-such-proc")).scan(ports()).holders.size(), 3u);
+}
+
+// Run as nobody in a child: a process whose fd/ cannot be read is counted, not left out.
+TEST_F(FakeProcTest, CountsProcessesItCannotInspect) {
+  process(20, "secret", {{"5", "/dev/ttyXR1"}});
+  fs::permissions(dir_.path(), fs::perms::all, fs::perm_options::add);
+  fs::permissions(dir_.file("proc/20/fd"), fs::perms::owner_all, fs::perm_options::replace);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    const HolderScan scan = PortHolders(dir_.file("proc")).scan(ports());
+    _exit(scan.holders[0].size() == 1 && scan.holders[2].empty() ? scan.uninspected : 98);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+}  // namespace
+}  // namespace xr
