@@ -1,22 +1,13 @@
 #include "country/ModemPreferences.h"
 
-#include <fcntl.h>
+#include <cstring>
 
-#include "platform/PlatformRoot.h"
-#include "platform/Posix.h"
+#include "platform/RegularFile.h"
 
 namespace xr {
 namespace {
-// Reads until the block is whole; false on end of file or error, as a short fread would be.
-bool readBlock(int fd, uint8_t* buffer, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = posix::read(fd, buffer + done, size - done);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+// The record and its checksum lead the file; anything much bigger is not a preferences file.
+constexpr size_t kMaxPreferencesFileBytes = 64 * 1024;
 }  // namespace
 
 uint32_t ModemPreferencesChecksum(const uint8_t* record) {
@@ -28,12 +19,12 @@ uint32_t ModemPreferencesChecksum(const uint8_t* record) {
 }
 
 bool ReadPreferences(uint8_t* record) {
-  FileDescriptor file(posix::open(resolvePath(kModemPreferencesPath).c_str(), O_RDONLY));
-  if (!file) return false;
+  // One reading of the file, so record and checksum are of the same version of it.
+  const RegularFileRead file = readRegularFileUnderPlatformRoot(kModemPreferencesPath, kMaxPreferencesFileBytes);
   uint8_t stored[4];
-  if (!readBlock(file.get(), record, kModemPreferencesRecordSize) || !readBlock(file.get(), stored, sizeof stored))
-    return false;
-  file.reset();
+  if (!file.ok() || file.contents.size() < kModemPreferencesRecordSize + sizeof stored) return false;
+  std::memcpy(record, file.contents.data(), kModemPreferencesRecordSize);
+  std::memcpy(stored, file.contents.data() + kModemPreferencesRecordSize, sizeof stored);
   uint32_t checksum = static_cast<uint32_t>(stored[0]) | static_cast<uint32_t>(stored[1]) << 8 |
                       static_cast<uint32_t>(stored[2]) << 16 | static_cast<uint32_t>(stored[3]) << 24;
   return checksum == ModemPreferencesChecksum(record);

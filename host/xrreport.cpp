@@ -1,9 +1,11 @@
 // xrreport: loads the plug-in bundles on its search path and prints the report each one makes, for this
 // machine or for a machine profile.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -20,6 +22,7 @@
 #include "host/ReportWatch.h"
 #include "host/TextReport.h"
 #include "platform/Json.h"
+#include "platform/SignalCleanup.h"
 #include "platform/SignalSource.h"
 #include "platform/Trace.h"
 
@@ -40,6 +43,29 @@ std::string executableDirectory() {
   std::error_code ec;
   auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::string(".") : self.parent_path().string();
+}
+
+// Descriptors 0, 1 and 2 are taken before anything else opens a file, so no modem line or file
+// can get one of their numbers (and the report or the trace be written into it). A closed
+// standard output is taken read-only: writing the report then fails as it would have.
+void openStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as the ones below it are open.
+    const int null = ::open("/dev/null", fd == STDOUT_FILENO ? O_RDONLY : O_RDWR);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+// Tools are waited for by their own pid, which a host that ignores SIGCHLD would take away;
+// a signal that ends the report first puts back what it changed (SignalCleanup).
+void prepareProcess() {
+  openStandardDescriptors();
+  ::signal(SIGCHLD, SIG_DFL);
+  SignalCleanup::installSignalHandlers();
 }
 
 void traceToStandardError(std::string_view line) {
@@ -200,6 +226,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepareProcess();
   // Nothing here throws on purpose; a stray exception still ends in a message, not an abort.
   try {
     return run(argc, argv);

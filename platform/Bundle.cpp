@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/Json.h"
+#include "platform/PlatformRoot.h"
 
 namespace xr {
 namespace {
@@ -18,6 +19,19 @@ bool isRegularFile(const std::string& path) {
 
 Bundle::Bundle(std::string path) : path_(std::move(path)) {
   while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+}
+
+Bundle::Bundle(Rooted, std::string_view absolutePath) : Bundle(resolvePath(absolutePath)) {
+  rootedPath_ = absolutePath;
+  while (rootedPath_.size() > 1 && rootedPath_.back() == '/') rootedPath_.pop_back();
+}
+
+Bundle Bundle::underPlatformRoot(std::string_view absolutePath) { return Bundle(Rooted{}, absolutePath); }
+
+DictionaryRef Bundle::readDictionary(const std::string& relative) const {
+  JsonResult result = rootedPath_.empty() ? readJsonFile(path_ + "/" + relative, kResourceLimits)
+                                          : readJsonFileUnderPlatformRoot(rootedPath_ + "/" + relative, kResourceLimits);
+  return result.ok() ? result.value.dictionary() : nullptr;
 }
 
 std::shared_ptr<Bundle> Bundle::containingAddress(const void* address) {
@@ -37,10 +51,7 @@ std::optional<std::string> Bundle::pathForResource(const std::string& name, cons
 
 std::string Bundle::localizedString(const std::optional<std::string>& key, const std::string& value) const {
   if (!key) return value;
-  std::call_once(tableOnce_, [this] {
-    auto result = readJsonFile(path_ + "/Localizable.json", kResourceLimits);
-    table_ = result.ok() ? result.value.dictionary() : nullptr;
-  });
+  std::call_once(tableOnce_, [this] { table_ = readDictionary("Localizable.json"); });
   if (table_) {
     if (const Value* entry = table_->find(*key))
       if (const std::string* text = entry->string()) return *text;
@@ -48,11 +59,6 @@ std::string Bundle::localizedString(const std::optional<std::string>& key, const
   return value.empty() ? *key : value;
 }
 
-DictionaryRef Bundle::infoDictionary() const {
-  std::string path = path_ + "/Contents/Info.json";
-  if (!isRegularFile(path)) return nullptr;
-  auto result = readJsonFile(path, kResourceLimits);
-  return result.ok() ? result.value.dictionary() : nullptr;
-}
+DictionaryRef Bundle::infoDictionary() const { return readDictionary("Contents/Info.json"); }
 
 }  // namespace xr

@@ -8,6 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/PlatformRoot.h"
+#include "platform/RegularFile.h"
+
 namespace xr {
 namespace {
 
@@ -160,32 +163,26 @@ JsonResult parseJson(std::string_view text, const JsonLimits& limits) {
   return result;
 }
 
-JsonResult readJsonFile(const std::string& path, const JsonLimits& limits) {
+namespace {
+JsonResult parseFile(const std::string& name, const RegularFileRead& file, const JsonLimits& limits) {
   JsonResult result;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.error = path + ": " + std::strerror(errno ? errno : ENOENT);
+  if (!file.ok()) {
+    result.error = name + ": " + file.describe(limits.maxBytes);
     return result;
   }
-  in.seekg(0, std::ios::end);
-  std::streamoff size = in.tellg();
-  if (size < 0) {
-    result.error = path + ": cannot be read";
-    return result;
-  }
-  if (static_cast<uint64_t>(size) > limits.maxBytes) {
-    result.error = path + ": larger than " + std::to_string(limits.maxBytes) + " bytes";
-    return result;
-  }
-  in.seekg(0, std::ios::beg);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in.read(text.data(), size)) {
-    result.error = path + ": cannot be read";
-    return result;
-  }
-  result = parseJson(text, limits);
-  if (!result.ok()) result.error = path + ": " + result.error;
+  result = parseJson(file.contents, limits);
+  if (!result.ok()) result.error = name + ": " + result.error;
   return result;
+}
+}  // namespace
+
+JsonResult readJsonFile(const std::string& path, const JsonLimits& limits) {
+  return parseFile(path, readRegularFile(path, limits.maxBytes), limits);
+}
+
+JsonResult readJsonFileUnderPlatformRoot(std::string_view absolutePath, const JsonLimits& limits) {
+  return parseFile(resolvePath(absolutePath), readRegularFileUnderPlatformRoot(absolutePath, limits.maxBytes),
+                   limits);
 }
 
 std::string toJson(const Value& value, int indent) {

@@ -26,7 +26,10 @@ JsonResult parseJson(std::string_view text, const JsonLimits& limits = {});
 
 // The same for a file; errors begin with the file's path. A missing file is an error too:
 // callers that treat absence as normal check for the file first or ignore the error.
+// Only a regular file of at most limits.maxBytes is read (RegularFile.h).
 JsonResult readJsonFile(const std::string& path, const JsonLimits& limits = {});
+// An absolute path under the platform root, resolved inside it; errors name the full path.
+JsonResult readJsonFileUnderPlatformRoot(std::string_view absolutePath, const JsonLimits& limits = {});
 
 // Value to JSON text (indent < 0: one line). Byte strings become {"$data": "hex"}; bytes that
 // are not UTF-8 are replaced, so any value can be written.

@@ -1,9 +1,14 @@
 #include "platform/PlatformRoot.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
+
+#include "platform/Posix.h"
 
 namespace xr {
 namespace {
@@ -66,6 +71,21 @@ std::string resolvePath(std::string_view absolutePath) {
 bool fileExistsAtPath(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+int openUnderPlatformRoot(std::string_view absolutePath, int flags) {
+  if (std::string mapped = mappedPath(absolutePath); !mapped.empty()) return posix::open(mapped.c_str(), flags);
+  const std::string root = platformRoot();
+  if (root == "/") return posix::open(std::string(absolutePath).c_str(), flags);
+  FileDescriptor rootDirectory(posix::open(root.c_str(), O_PATH | O_DIRECTORY));
+  if (!rootDirectory) return -1;
+  std::string_view inside = absolutePath;
+  while (!inside.empty() && inside.front() == '/') inside.remove_prefix(1);
+  const std::string relative = inside.empty() ? std::string(".") : std::string(inside);
+  const int fd = posix::openat2(rootDirectory.get(), relative.c_str(), flags, RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS);
+  // Kernels before 5.6 cannot confine the walk; there the path is used as it stands.
+  if (fd < 0 && errno == ENOSYS) return posix::open(resolvePath(absolutePath).c_str(), flags);
+  return fd;
 }
 
 }  // namespace xr

@@ -23,6 +23,12 @@ void mapFixedPath(const std::string& fixedPath, std::string actualPath);
 // link at its end.
 bool fileExistsAtPath(const std::string& path);
 
+// Opens absolutePath under the platform root (flags get O_CLOEXEC). Every link on the way is
+// resolved inside the root: an absolute link means the root's own "/", and ".." stops at the
+// root, so nothing a profile holds leads out of it. A mapped path is opened as it is. -1 with
+// errno when it cannot be opened.
+int openUnderPlatformRoot(std::string_view absolutePath, int flags);
+
 // Sets the root for one scope (tests).
 class ScopedPlatformRoot {
  public:

@@ -1,8 +1,10 @@
 #include "platform/Posix.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,13 @@ int realPoll(struct pollfd* fds, unsigned long nfds, int timeoutMs) {
 }
 int realIoctl(int fd, unsigned long request, long arg) { return ::ioctl(fd, request, arg); }
 
+int realOpenat2(int dirFd, const char* path, int flags, unsigned long long resolve) {
+  struct open_how how {};
+  how.flags = static_cast<unsigned long long>(flags);
+  how.resolve = resolve;
+  return static_cast<int>(::syscall(SYS_openat2, dirFd, path, &how, sizeof how));
+}
+
 template <typename F>
 auto retry(F f) {
   decltype(f()) r;
@@ -28,7 +37,7 @@ auto retry(F f) {
 
 PosixCalls& posixCalls() {
   static PosixCalls calls{realOpen, ::close, ::read, ::write, realFcntl, ::tcgetattr, ::tcsetattr, realPoll,
-                           ::tcflush, realIoctl};
+                           ::tcflush, realIoctl, realOpenat2};
   return calls;
 }
 
@@ -53,6 +62,9 @@ int poll(struct pollfd* fds, unsigned long nfds, int timeoutMs) {
 int tcflush(int fd, int queue) { return retry([&] { return posixCalls().tcflush(fd, queue); }); }
 int ioctl(int fd, unsigned long request, long arg) {
   return retry([&] { return posixCalls().ioctl(fd, request, arg); });
+}
+int openat2(int dirFd, const char* path, int flags, unsigned long long resolve) {
+  return retry([&] { return posixCalls().openat2(dirFd, path, flags | O_CLOEXEC, resolve); });
 }
 }  // namespace posix
 

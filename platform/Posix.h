@@ -23,6 +23,8 @@ struct PosixCalls {
   int (*poll)(struct pollfd* fds, unsigned long nfds, int timeoutMs);
   int (*tcflush)(int fd, int queue);
   int (*ioctl)(int fd, unsigned long request, long arg);
+  // openat2(2) with how.resolve set; ENOSYS on kernels before 5.6.
+  int (*openat2)(int dirFd, const char* path, int flags, unsigned long long resolve);
 };
 PosixCalls& posixCalls();
 
@@ -49,6 +51,7 @@ int tcsetattr(int fd, int actions, const struct termios* t);
 int poll(struct pollfd* fds, unsigned long nfds, int timeoutMs);
 int tcflush(int fd, int queue);
 int ioctl(int fd, unsigned long request, long arg = 0);
+int openat2(int dirFd, const char* path, int flags, unsigned long long resolve);
 }  // namespace posix
 
 // Owns one descriptor; closes it once. Move-only; the destructor never throws.

@@ -13,7 +13,7 @@ const JsonLimits kPreferencesLimits{32, 4u * 1024 * 1024};
 }  // namespace
 
 void Preferences::synchronize() {
-  auto result = readJsonFile(resolvePath(kRelativePath), kPreferencesLimits);
+  auto result = readJsonFileUnderPlatformRoot(kRelativePath, kPreferencesLimits);
   DictionaryRef domain = result.ok() ? result.value.dictionary() : nullptr;
   std::lock_guard lock(gMutex);
   gDomain = std::move(domain);

@@ -8,7 +8,7 @@ namespace xr {
 
 // The preferences store's system-wide, host-specific domain (any application, any user, the
 // current host): the JSON object in Library/Preferences/ByHost/GlobalPreferences.json under the
-// platform root. A missing or malformed file is an empty domain.
+// platform root. A missing or malformed file, or anything but a regular file, is an empty domain.
 class Preferences {
  public:
   // Re-reads the file so values written by other processes are seen.

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -9,13 +11,24 @@
 #include <vector>
 
 #include "platform/Posix.h"
+#include "platform/SignalCleanup.h"
 
 namespace xr {
 
-// One launched tool (posix_spawn). Its standard output and standard error are one pipe, whose
-// reading end the Process owns; its standard input is /dev/null; the child inherits no other
-// descriptor of ours, with or without close-on-exec. A Process that is destroyed while its
-// child runs kills and reaps it: no zombie outlives its owner.
+// What one run of a tool may spend (Process::collect).
+struct ProcessLimits {
+  std::chrono::milliseconds timeLimit{10000};
+  size_t maxOutput = 1024 * 1024;
+};
+
+// One launched tool. Its standard output and standard error are one pipe, whose reading end
+// the Process owns; its standard input is /dev/null; the child inherits no other descriptor
+// of ours, with or without close-on-exec, and none of our environment: it gets PATH and
+// LC_ALL=C only. It leads a process group of its own, which is killed when the tool has ended
+// (so nothing it left running in the background outlives its run) and when this process is
+// ended by a signal (SignalCleanup); the kernel kills the tool itself should the launching
+// thread die first. Its exit status is right even while the host ignores SIGCHLD.
+// A Process that is destroyed while its child runs kills and reaps it.
 // wait, poll, terminate and running may be called from different threads.
 class Process {
  public:
@@ -24,10 +37,16 @@ class Process {
     int status = -1;      // exit status when exited, else the signal number
     bool success() const { return exited && status == 0; }
   };
+  using Limits = ProcessLimits;
   struct Result {
     Termination termination;
-    std::string output;  // stdout and stderr, in the order written
+    std::string output;           // stdout and stderr, in the order written
+    bool timedOut = false;        // killed at its time limit
+    bool outputTooLarge = false;  // killed past maxOutput; output holds what was kept
+    bool success() const { return !timedOut && !outputTooLarge && termination.success(); }
   };
+
+  static constexpr const char* kToolPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
   // path is used as given (callers resolve fixed paths under the platform root); args do not
   // include the program name. nullptr and a message when the tool cannot be started.
@@ -35,14 +54,17 @@ class Process {
                                          std::string* error = nullptr);
   // launch, then collect. nullopt when it could not be launched.
   static std::optional<Result> run(const std::string& path, const std::vector<std::string>& args,
-                                   std::string* error = nullptr);
+                                   const Limits& limits = {}, std::string* error = nullptr);
 
   struct LaunchKey {
     explicit LaunchKey() = default;
   };
   // Made by launch only.
   Process(LaunchKey, pid_t pid, FileDescriptor output, FileDescriptor exitWatch)
-      : pid_(pid), output_(std::move(output)), exitWatch_(std::move(exitWatch)) {}
+      : pid_(pid),
+        output_(std::move(output)),
+        exitWatch_(std::move(exitWatch)),
+        groupCleanup_(SignalCleanup::addProcessGroup(pid)) {}
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -55,28 +77,34 @@ class Process {
 
   // Reads the output while the tool runs, then waits for it. Reading ends at the end of data,
   // or once the tool has exited and what it left in the pipe is read: a background process
-  // that inherited the pipe cannot hold the caller.
-  Result collect();
-  // Waits for the tool to end (reaps it). Idempotent.
+  // that inherited the pipe cannot hold the caller. Past the time limit or the output limit
+  // the tool's group is killed.
+  Result collect(const Limits& limits = {});
+  // Waits for the tool to end, kills what is left of its group and reaps it. Idempotent.
   Termination wait();
   // Non-blocking: the termination when the tool has ended (and reaps it), else nullopt.
   std::optional<Termination> poll();
+  // Waits up to timeout for the tool to end; true when it has (it is then reaped).
+  bool waitFor(std::chrono::milliseconds timeout);
   // Asks the tool to end (SIGTERM); does not wait. Nothing once it has been reaped.
   void terminate();
-  // Ends the tool at once (SIGKILL); does not wait. Nothing once it has been reaped.
+  // Ends the tool and its group at once (SIGKILL); does not wait. Nothing once reaped.
   void kill();
   bool running() const;
 
  private:
   void signal(int sig);
   void reapLocked();
+  bool waitForExit(int timeoutMs);
 
   const pid_t pid_;
   FileDescriptor output_;
-  FileDescriptor exitWatch_;  // pidfd: readable once the child has exited; may be invalid
-  mutable std::mutex mutex_;  // guards reaped_ and termination_: the pid is ours until reaped
+  FileDescriptor exitWatch_;  // pidfd: readable once the child has exited; may be invalid; kept to the end
+  mutable std::mutex mutex_;  // guards reaped_, termination_, groupCleanup_: the pid is ours until reaped
   bool reaped_ = false;
   Termination termination_;
+  CleanupEntry groupCleanup_;
+  FileDescriptor statusPipe_;  // only while the host ignores SIGCHLD: the wrapping shell's report
 };
 
 }  // namespace xr

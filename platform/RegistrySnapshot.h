@@ -21,7 +21,7 @@ struct RegistrySnapshotResult {
 
 // Bounds on what a snapshot may hold.
 struct RegistrySnapshotLimits {
-  size_t maxFileBytes = 256u * 1024 * 1024;
+  size_t maxFileBytes = 32u * 1024 * 1024;
   size_t maxJsonDepth = 160;        // about 75 levels of entries
   size_t maxPropertyBytes = 65536;  // one text or byte string
 };

@@ -1,5 +1,9 @@
 #include "profile/MachineProfile.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -13,11 +17,33 @@ namespace fs = std::filesystem;
 // Profiles come from users; bound them before parsing.
 const JsonLimits kProfileLimits{64, 64u * 1024 * 1024};
 
-// An optional profile file: absent is not a fault, but something other than a file is.
+// Whether something is at path. Only "no such file" is absence: a directory that cannot be
+// searched is a fault, not an empty machine.
+bool presentAt(const std::string& path, bool* present, bool* directory, std::string* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    *present = true;
+    *directory = S_ISDIR(st.st_mode);
+    return true;
+  }
+  const int err = errno;
+  *directory = false;
+  if (err == ENOENT) {
+    // A dangling link is present: reading it then says what is wrong.
+    *present = ::lstat(path.c_str(), &st) == 0;
+    return true;
+  }
+  *present = false;
+  *error = path + ": " + std::strerror(err);
+  return false;
+}
+
+// An optional profile file: absent is not a fault, but something other than a file is (the
+// reading refuses FIFOs and devices).
 bool optionalFile(const std::string& path, bool* present, std::string* error) {
-  std::error_code ec;
-  *present = fs::exists(fs::symlink_status(path, ec));
-  if (*present && fs::is_directory(path, ec)) {
+  bool directory;
+  if (!presentAt(path, present, &directory, error)) return false;
+  if (directory) {
     *error = path + ": is a directory, not a file";
     return false;
   }
@@ -68,9 +94,10 @@ std::unique_ptr<MachineProfile> MachineProfile::open(const std::string& director
 
 bool MachineProfile::useRoot(std::string* error) {
   std::string root = file("root");
-  std::error_code ec;
+  bool present, directory;
+  if (!presentAt(root, &present, &directory, error)) return false;
   // A profile without root/ describes a machine with no files at the fixed paths.
-  if (fs::exists(root, ec) && !fs::is_directory(root, ec)) {
+  if (present && !directory) {
     *error = root + ": platform root is not a directory";
     return false;
   }

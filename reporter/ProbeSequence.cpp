@@ -29,7 +29,7 @@ constexpr DriverBundle kSM56KBundle{"/System/Library/Extensions/HwSerialFamily.d
                                     "com.tarvo.driver.MotorolaSM56K"};
 
 std::optional<std::string> bundleVersionAtPath(const char* path) {
-  auto info = Bundle(resolvePath(path)).infoDictionary();
+  auto info = Bundle::underPlatformRoot(path).infoDictionary();
   return info ? info->get("PkBundleShortVersionString").stringValue() : std::nullopt;
 }
 

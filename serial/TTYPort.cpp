@@ -67,6 +67,9 @@ void TTYPort::open() {
     case UUCPLock::Status::kAcquired:
       break;
   }
+  // Should a signal end the process from here on, the lock files go with it.
+  std::vector<CleanupEntry> lockCleanup;
+  for (const std::string& held : lock->heldPaths()) lockCleanup.emplace_back(SignalCleanup::addLockFile(held));
 
   const int flags = _openOptionsSpecified ? _openOptions : (O_RDWR | O_NOCTTY | O_NONBLOCK);
   // posix::open adds close-on-exec: a tool launched while the line is open must not hold it.
@@ -88,9 +91,12 @@ void TTYPort::open() {
     _portOpened = false;
     return;
   }
+  // Should a signal end the process while the line is open, its settings are put back.
+  _lineCleanup = CleanupEntry(SignalCleanup::addTerminal(fd, _origAttributes));
   // No other opener while we talk (root excepted, as the kernel has it).
   (void)posix::ioctl(fd, TIOCEXCL);
   _lock = std::move(lock);
+  _lockCleanup = std::move(lockCleanup);
   setCommonSerialOptions();
   if (_startReadMechOnOpen) _dataHandler->startReadMechanismForDescriptor(fd);
   _portOpened = true;
@@ -105,8 +111,10 @@ void TTYPort::close() {
     (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
     // Exclusive mode belongs to the tty, not to this descriptor: it would outlive our close.
     (void)posix::ioctl(_descriptor.get(), TIOCNXCL);
+    _lineCleanup.reset();
     _descriptor.reset();
   }
+  _lockCleanup.clear();  // before the lock files go: another owner may take the names next
   _lock.reset();
   _portOpened = false;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Posix.h"
+#include "platform/SignalCleanup.h"
 #include "serial/UUCPLock.h"
 
 namespace xr {
@@ -77,6 +78,7 @@ class TTYPort {
   struct termios _origAttributes{};
   struct termios _curAttributes{};
   FileDescriptor _descriptor;
+  CleanupEntry _lineCleanup;  // the original settings, restored should a signal end the process
   std::optional<std::string> _path;
   std::optional<std::string> _serialOptions;
   int32_t _portSpeed = 0;
@@ -87,6 +89,7 @@ class TTYPort {
   std::shared_ptr<DataHandler> _dataHandler;
   std::optional<std::vector<std::string>> _lockDirectories;
   std::unique_ptr<UUCPLock> _lock;  // held while open
+  std::vector<CleanupEntry> _lockCleanup;  // its files, removed should a signal end the process
   pid_t _busyHolderPid = 0;
 };
 

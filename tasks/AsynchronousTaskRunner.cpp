@@ -35,9 +35,11 @@ struct AsynchronousTaskRunner::Channel {
 // Reads one piece each time the loop has delivered the last. Pieces end on whole UTF-8
 // characters where the bytes allow, so a character split between two reads is not lost.
 void AsynchronousTaskRunner::readOutput(std::shared_ptr<Channel> channel, std::shared_ptr<RunLoopSource> source,
-                                        int fd, int stopFd) {
+                                        Process* process, size_t maxOutput, int stopFd) {
+  const int fd = process->outputDescriptor();
   std::string carry;
   char buffer[65536];
+  size_t total = 0;
   for (;;) {
     {
       std::unique_lock lock(channel->mutex);
@@ -47,6 +49,11 @@ void AsynchronousTaskRunner::readOutput(std::shared_ptr<Channel> channel, std::s
     pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
     if (posix::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
     ssize_t n = posix::read(fd, buffer, sizeof buffer);
+    total += n > 0 ? static_cast<size_t>(n) : 0;
+    if (total > maxOutput) {
+      process->kill();  // a tool that prints without end: the run fails, nothing more is passed on
+      n = 0;
+    }
     if (n <= 0) {
       if (!carry.empty()) channel->push(Channel::Kind::Output, std::move(carry));
       channel->push(Channel::Kind::EndOfData);
@@ -105,8 +112,9 @@ void AsynchronousTaskRunner::startTask() {
     _source->signal();
     return;
   }
-  _reader = std::thread(readOutput, _channel, _source, _task->outputDescriptor(), _stopRead.get());
-  _waiter = std::thread([channel = _channel, source = _source, process = _task.get()] {
+  _reader = std::thread(readOutput, _channel, _source, _task.get(), _limits.maxOutput, _stopRead.get());
+  _waiter = std::thread([channel = _channel, source = _source, process = _task.get(), limit = _limits.timeLimit] {
+    if (!process->waitFor(limit)) process->kill();
     process->wait();
     channel->push(Channel::Kind::Terminated);
     source->signal();

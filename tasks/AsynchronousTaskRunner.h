@@ -14,6 +14,7 @@ namespace xr {
 // taskStarted comes through the run loop of the thread that called startTask, and only while
 // that thread runs its loop. Background threads read the pipe (one piece at a time: the next
 // read waits until the loop has delivered the last piece) and wait for the process.
+// Past its limits (time, output) the tool is killed; taskEnded still comes.
 // The runner may be destroyed at any time, from one of its own callbacks too: it then stops
 // listening, kills and reaps the tool and joins its threads.
 // No caller in the report: part of the plug-in's interface, kept working and tested.
@@ -33,8 +34,8 @@ class AsynchronousTaskRunner : public TaskRunner {
  private:
   struct Channel;
   static void deliver(const std::shared_ptr<Channel>& channel);
-  static void readOutput(std::shared_ptr<Channel> channel, std::shared_ptr<RunLoopSource> source, int fd,
-                         int stopFd);
+  static void readOutput(std::shared_ptr<Channel> channel, std::shared_ptr<RunLoopSource> source, Process* process,
+                         size_t maxOutput, int stopFd);
   // One piece of output; empty at the end of data.
   void taskDataReady(const std::string& piece);
   void taskComplete();

@@ -1,6 +1,7 @@
 #include "tasks/LoadedDriverVersion.h"
 
 #include "platform/PlatformRoot.h"
+#include "platform/Trace.h"
 #include "tasks/SynchronousTaskRunner.h"
 
 namespace xr {
@@ -11,7 +12,10 @@ const char kDrvxStat[] = "/usr/sbin/drvxstat";
 
 std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client) {
   const std::string tool = resolvePath(kDrvxStat);
-  if (!fileExistsAtPath(tool)) return std::nullopt;
+  if (!fileExistsAtPath(tool)) {
+    traceNote("tool ", tool, ": missing");
+    return std::nullopt;
+  }
   SynchronousTaskRunner runner(client, tool, {"-l", "-b" + bundleID});
   runner.startTask();
   return driverVersionFromDrvxStatOutput(runner.output());

@@ -1,6 +1,7 @@
 // Which processes hold the modem's device open, from the open-files tool.
 #include "platform/PlatformRoot.h"
 #include "platform/Scanner.h"
+#include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/SerialPortList.h"
 #include "tasks/SynchronousTaskRunner.h"
@@ -9,7 +10,10 @@ namespace xr {
 
 void XRModemPlugin::checkIfModemInUseTask() {
   static const char kLsof[] = "/usr/sbin/lsof";
-  if (!fileExists(kLsof)) return;
+  if (!fileExists(kLsof)) {
+    traceNote("tool ", resolvePath(kLsof), ": missing");
+    return;
+  }
   _appNamesAlreadyUsingModems.clear();
   auto device = SerialPortList::serialPortList()->serialPortPathForSerialPortName("modem");
   if (!device || device->empty()) return;

@@ -9,8 +9,9 @@ void SynchronousTaskRunner::startTask() {
   if (_client) _client->taskStarted();
   setOutput("");
   if (!launch()) return;
-  Process::Result result = _task->collect();
-  if (!result.termination.success()) return;
+  Process::Result result = _task->collect(_limits);
+  traceFailure(result);
+  if (!result.success()) return;
   if (isValidUtf8(result.output)) {
     setOutput(std::move(result.output));
   } else {

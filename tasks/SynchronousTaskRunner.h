@@ -13,7 +13,7 @@ class SynchronousTaskRunner : public TaskRunner {
   using TaskRunner::TaskRunner;
 
   // After startTask: stdout and stderr as written, "" when the tool did not exit with status 0
-  // (or could not be launched), nullopt when the output is not UTF-8.
+  // within its limits (or could not be launched), nullopt when the output is not UTF-8.
   const std::optional<std::string>& output() const { return _output; }
   void setOutput(std::optional<std::string> output) { _output = std::move(output); }
 

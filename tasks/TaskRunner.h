@@ -32,15 +32,26 @@ class TaskRunner {
   void setArguments(std::vector<std::string> arguments) { _arguments = std::move(arguments); }
   TaskRunnerClient* client() const { return _client; }
   void setClient(TaskRunnerClient* client) { _client = client; }
+  // The time and output one run may take; past either the tool is killed and the run fails.
+  const Process::Limits& limits() const { return _limits; }
+  void setLimits(const Process::Limits& limits) { _limits = limits; }
+
+  // What new runners start with: 10 s and 1 MiB (drvxstat and lsof take milliseconds and a
+  // few lines). Process-wide, so tests can shorten it for runners the plug-in makes.
+  static Process::Limits defaultLimits();
+  static void setDefaultLimits(const Process::Limits& limits);
 
  protected:
-  // Launches the tool; false when it cannot be started.
+  // Launches the tool; false when it cannot be started (traced).
   bool launch();
+  // Traces why a run failed: its exit status, its signal, its limits.
+  void traceFailure(const Process::Result& result) const;
 
   std::unique_ptr<Process> _task;
   TaskRunnerClient* _client;
   std::string _launchPath;
   std::vector<std::string> _arguments;
+  Process::Limits _limits = defaultLimits();
 };
 
 }  // namespace xr

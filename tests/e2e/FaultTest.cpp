@@ -151,9 +151,11 @@ TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
 std::string gPrefsReplacement;
 std::string gPrefsPath;
 int (*gRealOpen)(const char*, int, mode_t);
-int openThenReplacePrefs(const char* path, int flags, mode_t mode) {
-  const int fd = gRealOpen(path, flags, mode);
-  if (fd >= 0 && path == gPrefsPath) {
+int (*gRealOpenat2)(int, const char*, int, unsigned long long);
+// Files under a profile's root are opened inside it, by their path from the root.
+int openThenReplacePrefs(int directory, const char* path, int flags, unsigned long long resolve) {
+  const int fd = gRealOpenat2(directory, path, flags, resolve);
+  if (fd >= 0 && std::string_view(path) == "var/db/modem.prefs") {
     const std::string next = gPrefsPath + ".new";
     std::ofstream(next, std::ios::binary) << gPrefsReplacement;
     fs::rename(next, gPrefsPath);
@@ -168,8 +170,8 @@ TEST_F(FaultTest, PreferencesRewrittenDuringTheReport) {
     gPrefsPath = machine + "/root/var/db/modem.prefs";
     gPrefsReplacement = test::modemPrefsRecord(0x3D);
     ScopedPosixCalls restore;  // set and restored while no other thread runs
-    gRealOpen = posixCalls().open;
-    posixCalls().open = openThenReplacePrefs;
+    gRealOpenat2 = posixCalls().openat2;
+    posixCalls().openat2 = openThenReplacePrefs;
     const Value item = report(machine);
     EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
   });

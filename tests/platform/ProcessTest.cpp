@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <map>
 #include <sstream>
 
@@ -101,13 +104,103 @@ TEST(ProcessTest, TerminatedOrDestroyedToolsAreReaped) {
   EXPECT_EQ(test::openDescriptors(), before);
 }
 
-TEST(ProcessTest, BackgroundProcessHoldingThePipeDoesNotHoldCollect) {
-  auto result = Process::run("/bin/sh", {"-c", "sleep 60 & echo $!"});
-  ASSERT_TRUE(result && result->termination.success());
-  pid_t background = std::stoi(result->output);
-  // Collect came back while the background process still held the pipe's writing end.
-  EXPECT_EQ(::kill(background, 0), 0);
-  ::kill(background, SIGKILL);
+// Alive: neither gone nor a zombie waiting for whoever inherited it.
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// The run ends when the tool does (a background job holding the pipe cannot hold it), and
+// what the tool left running in its group ends with it.
+TEST(ProcessTest, BackgroundJobsEndWithTheRun) {
+  auto result = Process::run("/bin/sh", {"-c", "sleep 60 & echo $! $$ $(cut -d' ' -f5 /proc/$$/stat)"});
+  ASSERT_TRUE(result && result->success());
+  std::istringstream in(result->output);
+  pid_t background = 0, tool = 0, group = 0;
+  in >> background >> tool >> group;
+  EXPECT_EQ(group, tool);  // a group of its own
+  ASSERT_GT(background, 0);
+  for (int i = 0; i < 2000 && alive(background); ++i) ::usleep(1000);  // init reaps it in its own time
+  EXPECT_FALSE(alive(background));
+}
+
+// Past either limit the tool's group is killed and the run fails; what was kept stays.
+TEST(ProcessTest, LimitsEndTheRun) {
+  const Process::Limits limits{std::chrono::milliseconds(200), 4096};
+  struct Case {
+    const char* script;
+    bool timedOut, tooLarge;
+    size_t kept;
+  } cases[] = {
+      {"echo started; sleep 60", true, false, 8},
+      {"exec >&- 2>&-; sleep 60", true, false, 0},  // no output to wait on, still timed
+      {"head -c 4096 /dev/zero", false, false, 4096},
+      {"head -c 4097 /dev/zero; sleep 60", false, true, 4096},
+      {"while :; do echo flood; done", false, true, 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    auto result = Process::run("/bin/sh", {"-c", c.script}, limits);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->timedOut, c.timedOut);
+    EXPECT_EQ(result->outputTooLarge, c.tooLarge);
+    EXPECT_EQ(result->output.size(), c.kept);
+    EXPECT_EQ(result->success(), !c.timedOut && !c.tooLarge);
+    if (c.timedOut || c.tooLarge) {
+      EXPECT_EQ(result->termination.status, SIGKILL);
+    }
+  }
+}
+
+TEST(ProcessTest, ToolsSeeAFixedEnvironment) {
+  ::setenv("XR_SECRET", "1", 1);
+  auto env = Process::run("/usr/bin/env", {});
+  ::unsetenv("XR_SECRET");
+  ASSERT_TRUE(env && env->success());
+  EXPECT_EQ(env->output, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\nLC_ALL=C\n");
+}
+
+// While this process ignores SIGCHLD (the kernel then reaps children at once, their status
+// lost), a tool's status, output and limits are still right.
+TEST(ProcessTest, StatusIsRightWhileSigchldIsIgnored) {
+  struct sigaction ignore {}, saved{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGCHLD, &ignore, &saved);
+  struct Case {
+    const char* script;
+    std::string output;
+    bool exited;
+    int status;
+  } cases[] = {
+      {"echo out; exit 3", "out\n", true, 3},
+      {"kill -TERM $$", "", false, SIGTERM},
+      {"sleep 60", "", false, SIGKILL},  // at its deadline
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    auto result = Process::run("/bin/sh", {"-c", c.script}, {std::chrono::milliseconds(300), 4096});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->output, c.output);
+    EXPECT_EQ(result->termination.exited, c.exited);
+    if (c.status != SIGKILL) {
+      EXPECT_EQ(result->termination.status, c.status);
+    }
+    EXPECT_EQ(result->timedOut, c.status == SIGKILL);
+  }
+  ::sigaction(SIGCHLD, &saved, nullptr);
+}
+
+// The kernel ends the tool when the thread that launched it is gone.
+TEST(ProcessTest, ToolEndsWithTheThreadThatLaunchedIt) {
+  std::unique_ptr<Process> process;
+  std::thread([&] { process = Process::launch("/bin/sleep", {"60"}); }).join();
+  ASSERT_TRUE(process);
+  const Process::Termination end = process->wait();
+  EXPECT_FALSE(end.exited);
+  EXPECT_EQ(end.status, SIGKILL);
 }
 
 TEST(ProcessTest, ReadErrorEndsCollectAndStillReaps) {

@@ -69,13 +69,15 @@ TEST_F(DrvxStatToolTest, AsksForTheBundleIdentifierAndStoresItsVersion) {
 }
 
 // How the runner treats failing tools is its own test's; here the tool's absence, and a version
-// behind 10 MB of output.
+// behind nearly 1 MiB of output, then behind more: a listing past 1 MiB is a failed run.
 TEST_F(DrvxStatToolTest, MissingToolOrLongListing) {
   plugin_.getLoadedDrvxVersionForDrvxWithBundleID("com.x");
   EXPECT_FALSE(plugin_.modemInfoDictionary()->contains("Driver Version"));
   EXPECT_EQ(plugin_.getLoadedDrvxVersionForDrvxWithBundleID2("com.x"), std::nullopt);
-  installTool("head -c 10485760 /dev/zero | tr '\\000' x; echo ' com.x (3.0)'");
+  installTool("head -c 1048000 /dev/zero | tr '\\000' x; echo ' com.x (3.0)'");
   EXPECT_EQ(plugin_.getLoadedDrvxVersionForDrvxWithBundleID2("com.x"), "3.0");
+  installTool("head -c 1048576 /dev/zero | tr '\\000' x; echo ' com.x (3.0)'");
+  EXPECT_EQ(plugin_.getLoadedDrvxVersionForDrvxWithBundleID2("com.x"), std::nullopt);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "platform/Trace.h"
 #include "tasks/SynchronousTaskRunner.h"
 #include "tasks/TaskTesting.h"
 
@@ -41,6 +44,39 @@ TEST_F(SynchronousTaskRunnerTest, GivesTheToolsOutputOrNothing) {
     EXPECT_EQ(runner.output(), c.output);
     EXPECT_EQ(runner.file(), -1);  // the pipe is closed once the output is read
   }
+}
+
+// A run that fails says why on the trace, one line; one that succeeds says nothing.
+TEST_F(SynchronousTaskRunnerTest, FailuresAreTracedAndLimitsKillTheTool) {
+  std::vector<std::string> lines;
+  setTraceSink([&](std::string_view line) { lines.emplace_back(line); });
+  struct Case {
+    const char* body;
+    std::string trace;  // after "tool PATH: "; "" for none
+  } cases[] = {
+      {"echo fine", ""},
+      {"exit 3", "exit status 3"},
+      {"kill -TERM $$", "killed by signal 15"},
+      {"echo begun; sleep 60", "killed at its deadline (200 ms)"},
+      {"head -c 5000 /dev/zero", "killed: output over 4096 bytes"},
+      {nullptr, "cannot be started: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body ? c.body : "(missing)");
+    lines.clear();
+    const std::string tool = c.body ? script("tool", c.body) : dir_.file("missing");
+    SynchronousTaskRunner runner(nullptr, tool, {});
+    runner.setLimits({std::chrono::milliseconds(200), 4096});
+    runner.startTask();
+    EXPECT_EQ(runner.output(), c.trace.empty() ? std::optional<std::string>("fine\n") : "");
+    if (c.trace.empty()) {
+      EXPECT_EQ(lines, std::vector<std::string>{});
+    } else {
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_TRUE(lines[0].ends_with(" note  tool " + tool + ": " + c.trace)) << lines[0];
+    }
+  }
+  setTraceSink(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+// xrreport as a real process in the ways a user's shell can hurt it: a signal in the middle of
+// the modem dialogue or of a tool that hangs, and standard descriptors closed before it starts.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "platform/Posix.h"
+#include "support/TempDirectory.h"
+
+extern char** environ;
+
+namespace xr {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
+const std::string kExamples = XR_SOURCE_DIR "/examples";
+
+// xrreport started with its standard output and error on pipes, or closed.
+class Report {
+ public:
+  Report(const std::vector<std::string>& args, const std::vector<int>& closed = {}) {
+    makePipe(&outRead_, &outWrite_);
+    makePipe(&errRead_, &errWrite_);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outWrite_.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errWrite_.get(), STDERR_FILENO);
+    for (int fd : closed) posix_spawn_file_actions_addclose(&actions, fd);
+    // Whatever the shell that started the tests ignores, xrreport sees these signals.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> strings{kXrreport};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid_, kXrreport.c_str(), &actions, &attributes, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    outWrite_.reset();
+    errWrite_.reset();
+  }
+  ~Report() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      finish();
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+  // Waits for the end; the raw wait status.
+  int finish() {
+    drain(outRead_, &out_);
+    drain(errRead_, &err_);
+    while (status_ < 0 && ::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+    }
+    return status_;
+  }
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  static void drain(FileDescriptor& fd, std::string* into) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = posix::read(fd.get(), buffer, sizeof buffer)) > 0) into->append(buffer, static_cast<size_t>(n));
+    fd.reset();
+  }
+
+  pid_t pid_ = -1;
+  int status_ = -1;
+  FileDescriptor outRead_, outWrite_, errRead_, errWrite_;
+  std::string out_, err_;
+};
+
+// Alive: neither gone nor a zombie waiting for whoever inherited it.
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// Waits (a watchdog, not a measurement) until ready() holds.
+template <typename Ready>
+bool eventually(Ready ready) {
+  for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
+}
+
+bool sameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+class InterruptTest : public ::testing::TestWithParam<int> {
+ protected:
+  // A copy of an example machine.
+  std::string machine(const std::string& example) {
+    const std::string copy = dir_.file(example);
+    fs::copy(kExamples + "/" + example, copy, fs::copy_options::recursive);
+    return copy;
+  }
+  test::TempDirectory dir_;
+};
+
+// The modem line is a pty left at the kernel's settings, as a real port starts, whose modem
+// never answers. The signal comes once the first command has been written: the line is then
+// raw and the report waits for the reply.
+TEST_P(InterruptTest, DuringTheDialogueTheLineGetsItsSettingsBack) {
+  FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_TRUE(master && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0);
+  const std::string line = ::ptsname(master.get());
+  FileDescriptor slave(posix::open(line.c_str(), O_RDWR | O_NOCTTY));
+  termios before{};
+  ASSERT_EQ(::tcgetattr(slave.get(), &before), 0);
+
+  const std::string m = machine("serial-silent");
+  fs::remove(m + "/modem.json");
+  std::ifstream in(m + "/registry.json");
+  std::string registry((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  registry = std::regex_replace(registry, std::regex("/dev/cu\\.modem"), line);
+  std::ofstream(m + "/registry.json", std::ios::trunc) << registry;
+
+  ::fcntl(master.get(), F_SETFL, O_NONBLOCK);
+  Report report({"--machine", m});
+  std::string written;
+  ASSERT_TRUE(eventually([&] {
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(master.get(), buffer, sizeof buffer)) > 0) written.append(buffer, static_cast<size_t>(n));
+    return written.find("AT") != std::string::npos;
+  })) << "no command reached the line";
+  ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
+  const int status = report.finish();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
+  EXPECT_EQ(report.out(), "");
+  termios after{};
+  ASSERT_EQ(::tcgetattr(slave.get(), &after), 0);
+  EXPECT_TRUE(sameSettings(before, after));
+}
+
+// The driver-listing tool hangs, with a job of its own in the background: both end with the
+// report.
+TEST_P(InterruptTest, DuringAToolItsWholeGroupEnds) {
+  const std::string m = machine("torvin-prefs");
+  const std::string pids = dir_.file("pids");
+  const std::string tool = m + "/root/usr/sbin/drvxstat";
+  std::ofstream(tool, std::ios::trunc) << "#!/bin/sh\nsleep 60 &\necho $$ $! > " + pids + ".new\nmv " + pids +
+                                              ".new " + pids + "\nsleep 60\n";
+  fs::permissions(tool, fs::perms::owner_all);
+
+  Report report({"--machine", m});
+  ASSERT_TRUE(eventually([&] { return fs::exists(pids); })) << "the tool did not start";
+  pid_t toolPid = 0, background = 0;
+  std::ifstream(pids) >> toolPid >> background;
+  ASSERT_TRUE(toolPid > 0 && background > 0);
+  ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
+  const int status = report.finish();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
+  EXPECT_TRUE(eventually([&] { return !alive(toolPid) && !alive(background); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+// Closed standard descriptors are taken by /dev/null before anything else opens: the report is
+// never written into the modem's line (serial-pellan's scripted modem is the first thing
+// xrreport opens), and a closed standard output still fails the write.
+TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
+  const std::string pellan = kExamples + "/serial-pellan";
+  std::ifstream in(pellan + "/expected.txt");
+  const std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  struct Case {
+    std::vector<int> closed;
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{STDOUT_FILENO}, {}, 1, "", "xrreport: standard output cannot be written\n"},
+      {{STDIN_FILENO, STDERR_FILENO}, {"--trace"}, 0, expected, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--machine", pellan};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Report report(args, c.closed);
+    const int status = report.finish();
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    EXPECT_EQ(report.out(), c.out);
+    EXPECT_EQ(report.err(), c.err);
+  }
+}
+
+}  // namespace
+}  // namespace xr

@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Process.h"
+#include "platform/SignalCleanup.h"
+#include "support/TempDirectory.h"
+
+namespace xr {
+namespace {
+
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// In a child process: a pty made raw, a lock file and a running tool, all registered; then a
+// signal. Whatever was withdrawn before the signal is left alone.
+TEST(SignalCleanupTest, SignalPutsBackWhatIsRegisteredThenEndsByIt) {
+  test::TempDirectory dir;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_TRUE(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+  const int line = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(line, 0);
+  termios original{};
+  ASSERT_EQ(::tcgetattr(line, &original), 0);
+  const std::string lock = dir.write("LCK..line", "pid\n");
+  const std::string kept = dir.write("LCK..kept", "pid\n");
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    termios raw = original;
+    ::cfmakeraw(&raw);
+    ::tcsetattr(line, TCSANOW, &raw);
+    SignalCleanup::addTerminal(line, original);
+    SignalCleanup::addLockFile(lock);
+    SignalCleanup::withdraw(SignalCleanup::addLockFile(kept));
+    // The job the tool leaves in the background: only its group names it.
+    auto tool = Process::launch("/bin/sh", {"-c", "sleep 60 & echo $!; wait"});
+    char text[32] = {};
+    if (tool) (void)!::read(tool->outputDescriptor(), text, sizeof text - 1);
+    const pid_t toolPid = static_cast<pid_t>(std::atoi(text));
+    (void)!::write(report[1], &toolPid, sizeof toolPid);
+    SignalCleanup::installSignalHandlers();
+    ::raise(SIGTERM);
+    ::_exit(0);  // not reached
+  }
+  ::close(report[1]);
+  pid_t toolPid = 0;
+  EXPECT_EQ(::read(report[0], &toolPid, sizeof toolPid), static_cast<ssize_t>(sizeof toolPid));
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+  termios after{};
+  ASSERT_EQ(::tcgetattr(line, &after), 0);
+  EXPECT_EQ(after.c_lflag, original.c_lflag);
+  EXPECT_EQ(after.c_iflag, original.c_iflag);
+  EXPECT_EQ(after.c_oflag, original.c_oflag);
+  EXPECT_FALSE(std::filesystem::exists(lock));
+  EXPECT_TRUE(std::filesystem::exists(kept));
+  ASSERT_GT(toolPid, 0);
+  for (int i = 0; i < 2000 && alive(toolPid); ++i) ::usleep(1000);  // init reaps it in its own time
+  EXPECT_FALSE(alive(toolPid));
+  ::close(line);
+  ::close(master);
+}
+
+TEST(SignalCleanupTest, FullTableRefusesAndWithdrawingFreesASlot) {
+  std::vector<CleanupEntry> entries;
+  for (int i = 0; i < SignalCleanup::kSlots; ++i) {
+    entries.emplace_back(SignalCleanup::addLockFile("/nonexistent/" + std::to_string(i)));
+    ASSERT_TRUE(entries.back().registered());
+  }
+  EXPECT_EQ(SignalCleanup::addProcessGroup(12345), -1);
+  entries.back().reset();
+  CleanupEntry again(SignalCleanup::addProcessGroup(12345));
+  EXPECT_TRUE(again.registered());
+  EXPECT_EQ(SignalCleanup::addProcessGroup(1), -1);  // never init's group
+  EXPECT_EQ(SignalCleanup::addLockFile(std::string(5000, 'x')), -1);
+}
+
+}  // namespace
+}  // namespace xr
