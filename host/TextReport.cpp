@@ -1,13 +1,71 @@
 #include "host/TextReport.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace xr {
 namespace {
 
+// The length of the well-formed UTF-8 character at the start of text, 0 when it is not one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+size_t utf8CharacterLength(std::string_view text, uint32_t* codePoint) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(0);
+  size_t length;
+  uint32_t cp;
+  if (lead < 0x80) {
+    *codePoint = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (byte(i) & 0x3F);
+  }
+  const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  *codePoint = cp;
+  return length;
+}
+
+// Text that came from outside (the modem, tools, bundles, the registry) goes to a terminal:
+// control characters (C0, DEL, C1) and bytes that are not UTF-8 are shown as \xNN, so no value
+// can move the cursor, start an escape sequence or begin a line of its own.
+std::string displayable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    uint32_t cp = 0;
+    size_t length = utf8CharacterLength(text, &cp);
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    if (length == 0 || control) {
+      for (size_t i = 0; i < std::max<size_t>(length, 1); ++i) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<uint8_t>(text[i]));
+        out += escaped;
+      }
+      text.remove_prefix(std::max<size_t>(length, 1));
+    } else {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+    }
+  }
+  return out;
+}
+
 std::string scalarText(const Value& value) {
   switch (value.type()) {
-    case Value::Type::String: return *value.string();
+    case Value::Type::String: return displayable(*value.string());
     case Value::Type::Integer: return std::to_string(*value.integer());
     case Value::Type::Real: {
       char buffer[32];
@@ -33,7 +91,7 @@ class Writer {
 
   // "Key: value", or "Key:" with the container's contents below it.
   void entry(size_t indent, const std::string& key, const Value& value) {
-    std::string label = strings_.localizedString(key) + ":";
+    std::string label = displayable(strings_.localizedString(key)) + ":";
     if (value.type() == Value::Type::Dictionary || value.type() == Value::Type::Array) {
       line(indent, label);
       contents(indent + 2, value);
@@ -69,7 +127,7 @@ class Writer {
 
 std::string textReport(const std::string& title, const DictionaryRef& report, const Bundle& strings) {
   Writer out(strings);
-  out.line(0, title + ":");
+  out.line(0, displayable(title) + ":");
   out.blank();
   ArrayRef items = report ? report->get("_items").array() : nullptr;
   if (!items || items->empty()) {
@@ -86,7 +144,7 @@ std::string textReport(const std::string& title, const DictionaryRef& report, co
     }
     size_t indent = 4;
     if (const Value* name = dictionary->find("_name"); name && name->string()) {
-      out.line(indent, strings.localizedString(*name->string()) + ":");
+      out.line(indent, displayable(strings.localizedString(*name->string())) + ":");
       out.blank();
       indent += 2;
     }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "host/TextReport.h"
 #include "profile/MachineProfile.h"
 #include "host/XRReporter.h"
 #include "platform/PlatformRoot.h"
@@ -79,6 +80,28 @@ TEST(XRModemReporter, FoundModemIsAppendedAfterEarlierItems) {
   const DictionaryRef item = items[1].dictionary();
   ASSERT_TRUE(item);
   EXPECT_EQ(item->get("_name"), Value("xrmodem_information"));
+}
+
+// What came from outside reaches the terminal as text: control characters (C0, DEL, C1 in
+// UTF-8), escape sequences and bytes that are not UTF-8 are shown as \xNN; UTF-8 text stays.
+TEST(TextReport, EscapesWhatItDidNotWriteItself) {
+  struct Case {
+    std::string value, shown;
+  } cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
+      {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+      {"OK\r\nModel: forged", "OK\\x0d\\x0aModel: forged"},
+      {"tab\there\x7f", "tab\\x09here\\x7f"},
+      {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},                    // C1 CSI written in UTF-8
+      {"\xff\xc3(\xed\xa0\x80", "\\xff\\xc3(\\xed\\xa0\\x80"},  // stray, cut short, surrogate
+      {"\xf0\x9f\x93\x9e \xf0\x9f\x93", "\xf0\x9f\x93\x9e \\xf0\\x9f\\x93"},
+  };
+  const Bundle strings("/nonexistent");
+  for (const Case& c : cases) {
+    const DictionaryRef item = makeDictionary({{"_name", "item"}, {"key\x1b", c.value}});
+    const std::string text = textReport("Title\n", makeDictionary({{"_items", makeArray({Value(item)})}}), strings);
+    EXPECT_EQ(text, "Title\\x0a:\n\n    item:\n\n      key\\x1b: " + c.shown + "\n\n") << c.shown;
+  }
 }
 
 }  // namespace
