@@ -79,9 +79,12 @@ std::unique_ptr<MachineProfile> MachineProfile::open(const std::string& director
   std::string fault;
   std::error_code ec;
   std::unique_ptr<MachineProfile> profile;
-  if (!fs::exists(directory, ec)) {
+  const fs::file_status status = fs::status(directory, ec);
+  if (ec && status.type() != fs::file_type::not_found) {
+    fault = directory + ": " + ec.message();  // there may be one, but it cannot be reached
+  } else if (!fs::exists(status)) {
     fault = directory + ": machine profile does not exist";
-  } else if (!fs::is_directory(directory, ec)) {
+  } else if (!fs::is_directory(status)) {
     fault = directory + ": machine profile is not a directory";
   } else {
     profile = std::make_unique<MachineProfile>(Key{}, fs::absolute(directory, ec).lexically_normal().string());

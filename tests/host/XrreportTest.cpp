@@ -1,6 +1,9 @@
 // xrreport, run as a real process: formats, exit statuses and the messages of broken machine
 // profiles and plug-in bundles. Each test installs a copy of xrreport in a directory of its own,
 // with the plug-in bundles it needs beside it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,6 +41,17 @@ struct Installation : TempDirectory {
   ProgramResult run(const std::vector<std::string>& args, const std::string& mode = "",
                     const std::string& pluginPath = "") const {
     return test::runProgram(binary_, args, {{"HOSTTEST_MODE", mode}, {"XRREPORT_PLUGIN_PATH", pluginPath}});
+  }
+  // As run, but as a user's process: root (as the tests may run) loses its right to pass any
+  // file's permissions, so a file mode of 0 means what it means to everyone else.
+  ProgramResult runAsUser(const std::vector<std::string>& args, const std::string& mode = "",
+                          const std::string& pluginPath = "") const {
+    if (::geteuid() != 0) return run(args, mode, pluginPath);
+    std::vector<std::string> wrapped{"--inh-caps=-dac_override,-dac_read_search",
+                                     "--bounding-set=-dac_override,-dac_read_search", binary_};
+    wrapped.insert(wrapped.end(), args.begin(), args.end());
+    return test::runProgram("/usr/bin/setpriv", wrapped,
+                            {{"HOSTTEST_MODE", mode}, {"XRREPORT_PLUGIN_PATH", pluginPath}});
   }
 
  private:
@@ -215,6 +229,20 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
   } cases[] = {
       {"profile missing", [](auto&) {}, "absent", "does not exist", "", "absent"},
       {"root is a file", [](auto& i) { i.write("m/root", ""); }, "m/root", "not a directory"},
+      // Not an empty machine: what it holds cannot be seen.
+      {"profile cannot be searched", [](auto& i) { fs::permissions(i.file("m"), fs::perms::owner_read); }, "m/root",
+       "Permission denied"},
+      {"profile cannot be reached",
+       [](auto& i) {
+         i.makeDirectory("m/p");
+         fs::permissions(i.file("m"), fs::perms::owner_read);
+       },
+       "m/p", "Permission denied", "", "m/p"},
+      {"registry cannot be read",
+       [](auto& i) { fs::permissions(i.write("m/registry.json", "{}"), fs::perms::none); }, "m/registry.json",
+       "Permission denied"},
+      {"registry is a FIFO", [](auto& i) { ::mkfifo(i.file("m/registry.json").c_str(), 0600); }, "m/registry.json",
+       "not a regular file"},
       {"registry malformed", [](auto& i) { i.write("m/registry.json", "{\"HwService\": "); }, "m/registry.json",
        "parse error"},
       {"registry entry",
@@ -258,8 +286,9 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
     Installation install;
     install.makeDirectory("m");
     c.make(install);
-    const ProgramResult r = install.run({"--machine", install.file(c.profile), "--format", "json"}, c.mode,
-                                        c.pluginPath.empty() ? "" : install.file(c.pluginPath));
+    const ProgramResult r = install.runAsUser({"--machine", install.file(c.profile), "--format", "json"}, c.mode,
+                                              c.pluginPath.empty() ? "" : install.file(c.pluginPath));
+    fs::permissions(install.file("m"), fs::perms::owner_all);  // so that it can be removed
     const std::string named = c.file.empty() ? "" : install.file(c.file) + ": ";
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
