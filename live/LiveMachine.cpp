@@ -1,5 +1,8 @@
 #include "live/LiveMachine.h"
 
+#include "live/LiveRegistryFeed.h"
+#include "live/UdevMonitor.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -52,7 +55,10 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
   }
 }
 
-LiveMachine::~LiveMachine() = default;
+LiveMachine::~LiveMachine() {
+  // The feed adds through the registry that goes with this machine; the store may outlive it.
+  registry_->store()->setFeed(nullptr);
+}
 
 std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::string* error) {
   LiveRegistryOptions registryOptions;
@@ -63,7 +69,13 @@ std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::stri
     registryOptions.family = std::move(*table);
   }
   auto registry = std::make_unique<LiveRegistry>(std::move(registryOptions));
+  // Armed before the walk: a device arriving in between is both walked and told, and added
+  // once. Only the real system has events; a fake tree (tests) has none. Without a monitor
+  // (no netlink in a sandbox) the report is the same, only hot-plug is missing.
+  std::unique_ptr<UdevMonitor> monitor;
+  if (options.systemRoot == "/") monitor = UdevMonitor::open(LiveRegistryFeed::subsystems());
   registry->build();
+  if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
   return std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
 }
 

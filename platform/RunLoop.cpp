@@ -222,8 +222,9 @@ bool RunLoop::Impl::waitForWork(Clock::time_point deadline) {
         watched.push_back(s);
       }
     }
+    // A deadline already past still looks once, without waiting: runOnce(now) performs what
+    // is ready now.
     int timeout = timeoutUntil(deadline);
-    if (timeout == 0) return false;
     // Without an eventfd (descriptors exhausted) other threads' signals are seen at the next
     // look; keep those looks short rather than miss them until the deadline.
     if (!wakeFd && (timeout < 0 || timeout > 10)) timeout = 10;
@@ -238,6 +239,7 @@ bool RunLoop::Impl::waitForWork(Clock::time_point deadline) {
       }
     }
     if (ready) return true;
+    if (timeout == 0) return false;
   }
 }
 

@@ -58,7 +58,7 @@ class RunLoop {
   // several times before the loop gets to it is performed once.
   void runUntil(Clock::time_point deadline);
   // Waits until at least one source is performed or the deadline passes; true when a source
-  // was performed.
+  // was performed. With a deadline already past it performs what is ready now, without waiting.
   bool runOnce(Clock::time_point deadline);
   // Makes a running runUntil / runOnce return; callable from any thread. A stop that comes
   // while the loop is not running ends its next run at once, so it cannot be lost in a race.

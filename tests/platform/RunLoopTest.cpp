@@ -180,6 +180,9 @@ TEST(RunLoopTest, DescriptorSourcesArePerformedWhileTheirDescriptorIsReadable) {
     writer.join();
     EXPECT_LT(Clock::now(), deadline);
     EXPECT_EQ(received, "ab");
+    ASSERT_EQ(::write(writeEnd.get(), "d", 1), 1);
+    EXPECT_TRUE(loop.runOnce(Clock::now()));  // ready now: performed without waiting
+    EXPECT_EQ(received, "abd");
     EXPECT_FALSE(loop.runOnce(Clock::now()));  // read empty: not performed again
 
     ScopedRunLoopSource moved = std::move(scoped);
@@ -195,7 +198,7 @@ TEST(RunLoopTest, DescriptorSourcesArePerformedWhileTheirDescriptorIsReadable) {
   auto deadline = in(30ms);
   EXPECT_FALSE(loop.runOnce(deadline));
   EXPECT_GE(Clock::now(), deadline);
-  EXPECT_EQ(received, "ab");
+  EXPECT_EQ(received, "abd");
 
   int performed = 0;
   FileDescriptor closing, other;
