@@ -271,9 +271,17 @@ def main():
         table.figure("country name lookup, whole list walked", results["BM_CountryNames/63"]["real_ms"] * 1e3, "us",
                      digits=2)
 
+    def hotplug():
+        result = google_benchmark(build, "hotplug")["HotplugToFirstMatch"]
+        table.figure("hot-plug: testbed add to first-match callback (median)", result["median_ms"], "ms", 5,
+                     digits=2)
+
     def watch():
         idle = watch_idle_cpu_ms(xrreport, ["--machine", EXAMPLES / "empty"], 10)
         table.figure("xrreport --watch, CPU over 10 s with nothing happening", idle, "ms", 5, digits=2)
+        # This machine: the loop also waits on the udev monitor.
+        idle = watch_idle_cpu_ms(xrreport, [], 10)
+        table.figure("xrreport --watch, this machine, CPU over 10 s idle", idle, "ms", 5, digits=2)
 
     table.group("xrreport, empty machine", empty_report)
     table.group("serial modem driver name", driver_lookup)
@@ -288,6 +296,7 @@ def main():
     table.group("country list", country_list)
     table.group("UUCP lock and trace", serial_lock)
     table.group("flooding modem", flood)
+    table.group("hot-plug", hotplug)
     table.group("xrreport --watch", watch)
 
     print()

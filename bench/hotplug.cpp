@@ -42,7 +42,7 @@ void HotplugToFirstMatch(benchmark::State& state) {
       gTestbed, "usb", "1-2", nullptr, "idVendor", "1234", "idProduct", "5678", "busnum", "1", "devpath", "2",
       nullptr, "DEVTYPE", "usb_device", nullptr));
   const std::string interface = owned(umockdev_testbed_add_device(
-      gTestbed, "usb", "1-2:1.0", device.c_str(), "bInterfaceClass", "02", "bInterfaceSubClass", "02",
+      gTestbed, "usb", "1-2:1.0", device.c_str(), "bInterfaceNumber", "00", "bInterfaceClass", "02", "bInterfaceSubClass", "02",
       "bInterfaceProtocol", "01", nullptr, "DEVTYPE", "usb_interface", nullptr));
   umockdev_testbed_set_attribute_link(gTestbed, interface.c_str(), "driver", "../../../bus/usb/drivers/cdc_acm");
 
