@@ -27,16 +27,15 @@ std::string firstExisting(const std::vector<std::string>& candidates) {
 LiveMachine::Options LiveMachine::defaults(const std::string& executableDirectory) {
   Options options;
   if (const char* root = std::getenv("XRREPORT_SYSTEM_ROOT"); root && *root) options.systemRoot = root;
-  // The build tree has everything beside xrreport; an installed host finds them from bin/ by
-  // the install layout's relative paths, so a moved installation still does.
-  for (const std::string& dir : {executableDirectory, executableDirectory + "/" XR_LIBEXECDIR_FROM_BINDIR}) {
+  // The build tree has everything beside xrreport; an installed host has bin/, libexec/, share/.
+  for (const std::string& dir : {executableDirectory, executableDirectory + "/../libexec/xrreport"}) {
     if (executable(dir + "/" + kDriverListingTool)) {
       options.toolDirectory = dir;
       break;
     }
   }
   options.familyTablePath = firstExisting(
-      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/" XR_DATADIR_FROM_BINDIR "/" + kFamilyTable});
+      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/../share/xrreport/" + kFamilyTable});
   return options;
 }
 

@@ -35,38 +35,36 @@ auto retry(F f) {
 }
 }  // namespace
 
-PosixCalls& posixCalls() {
-  static PosixCalls calls{realOpen, ::close, ::read, ::write, realFcntl, ::tcgetattr, ::tcsetattr, realPoll,
-                           ::tcflush, realIoctl, realOpenat2};
+const PosixCalls& PosixCalls::system() {
+  static const PosixCalls calls(Table{realOpen, ::close, ::read, ::write, realFcntl, ::tcgetattr, ::tcsetattr,
+                                      realPoll, ::tcflush, realIoctl, realOpenat2});
   return calls;
 }
 
-namespace posix {
-int open(const char* path, int flags, mode_t mode) {
-  return retry([&] { return posixCalls().open(path, flags | O_CLOEXEC, mode); });
+int PosixCalls::open(const char* path, int flags, mode_t mode) const {
+  return retry([&] { return table_.open(path, flags | O_CLOEXEC, mode); });
 }
 // close is not retried: on Linux the descriptor is gone even when EINTR is reported.
-int close(int fd) { return posixCalls().close(fd); }
-ssize_t read(int fd, void* buf, size_t n) { return retry([&] { return posixCalls().read(fd, buf, n); }); }
-ssize_t write(int fd, const void* buf, size_t n) {
-  return retry([&] { return posixCalls().write(fd, buf, n); });
+int PosixCalls::close(int fd) const { return table_.close(fd); }
+ssize_t PosixCalls::read(int fd, void* buf, size_t n) const { return retry([&] { return table_.read(fd, buf, n); }); }
+ssize_t PosixCalls::write(int fd, const void* buf, size_t n) const {
+  return retry([&] { return table_.write(fd, buf, n); });
 }
-int fcntl(int fd, int cmd, long arg) { return retry([&] { return posixCalls().fcntl(fd, cmd, arg); }); }
-int tcgetattr(int fd, struct termios* t) { return retry([&] { return posixCalls().tcgetattr(fd, t); }); }
-int tcsetattr(int fd, int actions, const struct termios* t) {
-  return retry([&] { return posixCalls().tcsetattr(fd, actions, t); });
+int PosixCalls::fcntl(int fd, int cmd, long arg) const { return retry([&] { return table_.fcntl(fd, cmd, arg); }); }
+int PosixCalls::tcgetattr(int fd, struct termios* t) const { return retry([&] { return table_.tcgetattr(fd, t); }); }
+int PosixCalls::tcsetattr(int fd, int actions, const struct termios* t) const {
+  return retry([&] { return table_.tcsetattr(fd, actions, t); });
 }
-int poll(struct pollfd* fds, unsigned long nfds, int timeoutMs) {
-  return retry([&] { return posixCalls().poll(fds, nfds, timeoutMs); });
+int PosixCalls::poll(struct pollfd* fds, unsigned long nfds, int timeoutMs) const {
+  return retry([&] { return table_.poll(fds, nfds, timeoutMs); });
 }
-int tcflush(int fd, int queue) { return retry([&] { return posixCalls().tcflush(fd, queue); }); }
-int ioctl(int fd, unsigned long request, long arg) {
-  return retry([&] { return posixCalls().ioctl(fd, request, arg); });
+int PosixCalls::tcflush(int fd, int queue) const { return retry([&] { return table_.tcflush(fd, queue); }); }
+int PosixCalls::ioctl(int fd, unsigned long request, long arg) const {
+  return retry([&] { return table_.ioctl(fd, request, arg); });
 }
-int openat2(int dirFd, const char* path, int flags, unsigned long long resolve) {
-  return retry([&] { return posixCalls().openat2(dirFd, path, flags | O_CLOEXEC, resolve); });
+int PosixCalls::openat2(int dirFd, const char* path, int flags, unsigned long long resolve) const {
+  return retry([&] { return table_.openat2(dirFd, path, flags | O_CLOEXEC, resolve); });
 }
-}  // namespace posix
 
 bool makePipe(FileDescriptor* readEnd, FileDescriptor* writeEnd) {
   int fds[2];

@@ -266,7 +266,7 @@ Process::~Process() {
   wait();
 }
 
-Process::Result Process::collect(const Limits& limits) {
+Process::Result Process::collect(const Limits& limits, const PosixCalls& calls) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + limits.timeLimit;
   Result result;
@@ -279,7 +279,7 @@ Process::Result Process::collect(const Limits& limits) {
       if (leftAtExit == SIZE_MAX) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p[2] = {{fd, POLLIN, 0}, {exitWatch_.get(), POLLIN, 0}};
-        const int ready = left <= 0 ? 0 : posix::poll(p, exitWatch_ ? 2 : 1, static_cast<int>(std::min<long>(left, INT_MAX)));
+        const int ready = left <= 0 ? 0 : calls.poll(p, exitWatch_ ? 2 : 1, static_cast<int>(std::min<long>(left, INT_MAX)));
         if (ready < 0) break;
         if (ready == 0) {
           result.timedOut = true;
@@ -293,7 +293,7 @@ Process::Result Process::collect(const Limits& limits) {
         }
       }
       const size_t room = limits.maxOutput - result.output.size() + 1;  // one byte over tells
-      ssize_t n = posix::read(fd, buffer, std::min({sizeof buffer, leftAtExit, room}));
+      ssize_t n = calls.read(fd, buffer, std::min({sizeof buffer, leftAtExit, room}));
       if (n <= 0) break;
       result.output.append(buffer, static_cast<size_t>(n));
       if (result.output.size() > limits.maxOutput) {

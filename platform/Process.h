@@ -79,7 +79,8 @@ class Process {
   // or once the tool has exited and what it left in the pipe is read: a background process
   // that inherited the pipe cannot hold the caller. Past the time limit or the output limit
   // the tool's group is killed.
-  Result collect(const Limits& limits = {});
+  // calls: the system calls the reading makes.
+  Result collect(const Limits& limits = {}, const PosixCalls& calls = PosixCalls::system());
   // Waits for the tool to end, kills what is left of its group and reaps it. Idempotent.
   Termination wait();
   // Non-blocking: the termination when the tool has ended (and reaps it), else nullopt.

@@ -46,7 +46,7 @@ std::shared_ptr<DataHandler> DataHandler::sharedDataHandler() {
   return shared;
 }
 
-DataHandler::DataHandler() : _inputBuffer(kInputBufferSize) {}
+DataHandler::DataHandler(const PosixCalls& calls) : _calls(calls), _inputBuffer(kInputBufferSize) {}
 
 DataHandler::~DataHandler() { setHalt(true); }
 
@@ -101,11 +101,11 @@ bool DataHandler::fireOffARead(Reader* reader) {
   if (reader->fd == -1) return false;
   for (;;) {
     pollfd fds[2] = {{reader->fd, POLLIN, 0}, {reader->wakeRead.get(), POLLIN, 0}};
-    if (posix::poll(fds, 2, -1) < 0) return false;
+    if (_calls.poll(fds, 2, -1) < 0) return false;
     if (reader->stop) return false;
     if (fds[0].revents & POLLIN) {
       std::unique_lock reading(_readMutex);
-      const ssize_t n = posix::read(reader->fd, _inputBuffer.data(), _inputBuffer.size());
+      const ssize_t n = _calls.read(reader->fd, _inputBuffer.data(), _inputBuffer.size());
       if (n > 0) {
         dataRead(_inputBuffer.data(), static_cast<size_t>(n));
         continue;
@@ -135,7 +135,7 @@ int32_t DataHandler::sendData(const Data& data) {
   // Traced before it is written, so that a quick reply never shows above its command.
   traceData("write", data);
   const int fd = _descriptor;
-  const ssize_t n = fd < 0 ? -1 : posix::write(fd, data.bytes(), data.length());
+  const ssize_t n = fd < 0 ? -1 : _calls.write(fd, data.bytes(), data.length());
   if (n < 0) {
     const int error = fd < 0 ? EBADF : errno;
     traceNote("write failed: ", std::strerror(error));
@@ -156,7 +156,7 @@ void DataHandler::removeObserver(const void* observer) { NotificationCenter::def
 void DataHandler::discardPendingInput() {
   std::lock_guard reading(_readMutex);
   const int fd = _descriptor;
-  if (fd >= 0) (void)posix::tcflush(fd, TCIFLUSH);
+  if (fd >= 0) (void)_calls.tcflush(fd, TCIFLUSH);
 }
 
 std::vector<DataHandlerLogEntry> DataHandler::eventLog() const {

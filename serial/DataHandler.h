@@ -10,6 +10,7 @@
 
 #include "platform/Data.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Posix.h"
 #include "serial/DataHandlerLogEntry.h"
 
 namespace xr {
@@ -26,7 +27,8 @@ class DataHandler {
 
   static std::shared_ptr<DataHandler> sharedDataHandler();
 
-  DataHandler();
+  // calls: the system calls the read thread and writes make.
+  explicit DataHandler(const PosixCalls& calls = PosixCalls::system());
   ~DataHandler();  // halts and joins the read thread
   DataHandler(const DataHandler&) = delete;
   DataHandler& operator=(const DataHandler&) = delete;
@@ -81,6 +83,7 @@ class DataHandler {
   void dataRead(const uint8_t* bytes, size_t n);
   void stopReader();
 
+  const PosixCalls& _calls;
   std::vector<uint8_t> _inputBuffer;
   std::atomic<int> _descriptor{-1};
   std::atomic<int32_t> _bytesWritten{0};

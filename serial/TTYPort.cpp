@@ -45,8 +45,8 @@ std::shared_ptr<TTYPort> TTYPort::sharedTTYPort() {
   return shared;
 }
 
-TTYPort::TTYPort(std::shared_ptr<DataHandler> dataHandler)
-    : _dataHandler(dataHandler ? std::move(dataHandler) : DataHandler::sharedDataHandler()) {}
+TTYPort::TTYPort(std::shared_ptr<DataHandler> dataHandler, const PosixCalls& calls)
+    : _calls(calls), _dataHandler(dataHandler ? std::move(dataHandler) : DataHandler::sharedDataHandler()) {}
 
 TTYPort::~TTYPort() { close(); }
 
@@ -72,8 +72,8 @@ void TTYPort::open() {
   for (const std::string& held : lock->heldPaths()) lockCleanup.emplace_back(SignalCleanup::addLockFile(held));
 
   const int flags = _openOptionsSpecified ? _openOptions : (O_RDWR | O_NOCTTY | O_NONBLOCK);
-  // posix::open adds close-on-exec: a tool launched while the line is open must not hold it.
-  const int fd = posix::open(path.c_str(), flags);
+  // open adds close-on-exec: a tool launched while the line is open must not hold it.
+  const int fd = _calls.open(path.c_str(), flags);
   if (fd < 0) {
     traceNote(path, ": cannot open: ", std::strerror(errno));
     return;
@@ -81,20 +81,20 @@ void TTYPort::open() {
   _descriptor.reset(fd);
 
   // The status flags become exactly non-blocking: reads and writes on the line never block.
-  const bool flagsSet = posix::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+  const bool flagsSet = _calls.fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
   const int flagsError = errno;
-  const bool attributesRead = posix::tcgetattr(fd, &_origAttributes) == 0;
+  const bool attributesRead = _calls.tcgetattr(fd, &_origAttributes) == 0;
   if (!flagsSet || !attributesRead) {
     traceNote(path, flagsSet ? ": cannot read the line's settings: " : ": cannot make the line non-blocking: ",
               std::strerror(flagsSet ? errno : flagsError));
-    _descriptor.reset();
+    (void)_calls.close(_descriptor.release());
     _portOpened = false;
     return;
   }
   // Should a signal end the process while the line is open, its settings are put back.
   _lineCleanup = CleanupEntry(SignalCleanup::addTerminal(fd, _origAttributes));
   // No other opener while we talk (root excepted, as the kernel has it).
-  (void)posix::ioctl(fd, TIOCEXCL);
+  (void)_calls.ioctl(fd, TIOCEXCL);
   _lock = std::move(lock);
   _lockCleanup = std::move(lockCleanup);
   setCommonSerialOptions();
@@ -108,11 +108,11 @@ void TTYPort::close() {
   if (_descriptor.valid()) {
     // A send after this must write nothing, not reach whatever takes the number next.
     if (_dataHandler->descriptor() == _descriptor.get()) _dataHandler->setDescriptor(-1);
-    (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
+    (void)_calls.tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
     // Exclusive mode belongs to the tty, not to this descriptor: it would outlive our close.
-    (void)posix::ioctl(_descriptor.get(), TIOCNXCL);
+    (void)_calls.ioctl(_descriptor.get(), TIOCNXCL);
     _lineCleanup.reset();
-    _descriptor.reset();
+    (void)_calls.close(_descriptor.release());
   }
   _lockCleanup.clear();  // before the lock files go: another owner may take the names next
   _lock.reset();
@@ -130,7 +130,7 @@ void TTYPort::setCommonSerialOptions() {
   _curAttributes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   _curAttributes.c_cc[VMIN] = 1;
   _curAttributes.c_cc[VTIME] = 1;
-  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+  (void)_calls.tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
 }
 
 void TTYPort::adjustPortSpeed() {
@@ -139,13 +139,13 @@ void TTYPort::adjustPortSpeed() {
     cfsetispeed(&_curAttributes, *speed);
     cfsetospeed(&_curAttributes, *speed);
   }
-  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+  (void)_calls.tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
 }
 
 void TTYPort::adjustSerialOptions() {
   // 8-N-1 is the only framing there is, whatever the options say.
   applyFraming(&_curAttributes);
-  (void)posix::tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
+  (void)_calls.tcsetattr(_descriptor.get(), TCSANOW, &_curAttributes);
 }
 
 void TTYPort::adjustOpenedPortSpeed(int32_t speed) {

@@ -25,8 +25,9 @@ class TTYPort {
  public:
   static std::shared_ptr<TTYPort> sharedTTYPort();
 
-  // dataHandler: the handler whose read thread serves the line (the shared one by default).
-  explicit TTYPort(std::shared_ptr<DataHandler> dataHandler = nullptr);
+  // dataHandler: the handler whose read thread serves the line (the shared one by default);
+  // calls: the system calls the port makes on the line.
+  explicit TTYPort(std::shared_ptr<DataHandler> dataHandler = nullptr, const PosixCalls& calls = PosixCalls::system());
   ~TTYPort();  // closes the line
   TTYPort(const TTYPort&) = delete;
   TTYPort& operator=(const TTYPort&) = delete;
@@ -77,6 +78,7 @@ class TTYPort {
  private:
   struct termios _origAttributes{};
   struct termios _curAttributes{};
+  const PosixCalls& _calls;
   FileDescriptor _descriptor;
   CleanupEntry _lineCleanup;  // the original settings, restored should a signal end the process
   std::optional<std::string> _path;

@@ -48,10 +48,6 @@ TEST(ModemPreferencesTest, ReadsOnlyAValidRecord) {
     uint8_t code = 0x77;  // must survive a failed read
     EXPECT_EQ(GetTorvinCountryCodeFromPrefs(&code), c.code.has_value());
     EXPECT_EQ(code, c.code.value_or(0x77));
-    ScopedPosixCalls restore;
-    posixCalls().read = [](int, void*, size_t) -> ssize_t { return errno = EIO, -1; };
-    uint8_t buffer[kModemPreferencesRecordSize];
-    EXPECT_FALSE(ReadPreferences(buffer));
     EXPECT_EQ(test::openDescriptors(), descriptors);
   }
 }

@@ -1,7 +1,6 @@
 // Whole reports on machines that misbehave while the report runs: a modem that goes away, a
-// tool that takes its time, a preferences file rewritten under the report, a modem device
-// that cannot be opened. Each report still comes out, says what it could learn, and gives
-// back everything it took.
+// tool that takes its time, a modem device locked by another program or missing. Each report
+// still comes out, says what it could learn, and gives back everything it took.
 //
 // One machine per process, as in xrreport: the plug-in's list of serial ports is made once per
 // process and never refilled, so each case runs in a child process of its own. The plug-in's
@@ -9,21 +8,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "e2e/Holdings.h"
 #include "profile/MachineProfile.h"
 #include "platform/Json.h"
-#include "platform/Posix.h"
 #include "platform/RegistryStore.h"
 #include "reporter/XRModemPlugin.h"
 #include "support/ChildProcess.h"
-#include "support/ModemPrefsRecord.h"
 #include "support/TempDirectory.h"
 #include "profile/ScriptedModem.h"
+#include "serial/UUCPLock.h"
 
 namespace xr {
 namespace {
@@ -146,70 +146,28 @@ TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
   });
 }
 
-// Each open of the preferences file is made to replace it, as another program saving new
-// settings would, right after the report has opened it.
-std::string gPrefsReplacement;
-std::string gPrefsPath;
-int (*gRealOpen)(const char*, int, mode_t);
-int (*gRealOpenat2)(int, const char*, int, unsigned long long);
-// Files under a profile's root are opened inside it, by their path from the root.
-int openThenReplacePrefs(int directory, const char* path, int flags, unsigned long long resolve) {
-  const int fd = gRealOpenat2(directory, path, flags, resolve);
-  if (fd >= 0 && std::string_view(path) == "var/db/modem.prefs") {
-    const std::string next = gPrefsPath + ".new";
-    std::ofstream(next, std::ios::binary) << gPrefsReplacement;
-    fs::rename(next, gPrefsPath);
-  }
-  return fd;
-}
-
-// Code and name come from one reading of the record, never from two versions of it.
-TEST_F(FaultTest, PreferencesRewrittenDuringTheReport) {
-  test::inChildProcess([&] {
-    const std::string machine = copyOf("torvin-prefs");
-    gPrefsPath = machine + "/root/var/db/modem.prefs";
-    gPrefsReplacement = test::modemPrefsRecord(0x3D);
-    ScopedPosixCalls restore;  // set and restored while no other thread runs
-    gRealOpenat2 = posixCalls().openat2;
-    posixCalls().openat2 = openThenReplacePrefs;
-    const Value item = report(machine);
-    EXPECT_EQ(itemText(item, "xrmodem_countryinfo"), expectedText("torvin-prefs", "xrmodem_countryinfo"));
-  });
-}
-
-// The modem's device refuses to open (no permission, held by another program) or is not
-// there: the modem is not spoken to, the rest of the report is made.
-std::string gRefusedPath;
-int gRefusal = 0;
-int refuseModemDevice(const char* path, int flags, mode_t mode) {
-  if (path == gRefusedPath) {
-    errno = gRefusal;
-    return -1;
-  }
-  return gRealOpen(path, flags, mode);
-}
-
-class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<int> {};
+// The modem's device is held by another program (its UUCP lock names a live process) or is
+// not there: the modem is not spoken to, the rest of the report is made.
+class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
+  const bool locked = GetParam();
   test::inChildProcess([&] {
-    // This process may run as root, for whom neither a mode nor an exclusive line refuses an
-    // open; the refusal is made at the system-call seam instead. The seam changes only while no
-    // other thread runs: before the scripted modem starts, after it has stopped.
-    ScopedPosixCalls restore;
-    gRealOpen = posixCalls().open;
-    posixCalls().open = refuseModemDevice;
-    InProcessReport report(copyOf("serial-pellan"));
+    const std::string machine = copyOf("serial-pellan");
+    InProcessReport report(machine);
     ASSERT_TRUE(report.ok()) << report.error();
     ScriptedModem* modem = report.profile().modem();
     ASSERT_TRUE(modem);
-    if (GetParam() == ENOENT) {
+    if (locked) {
+      const std::string name = fs::path(modem->devicePath()).filename();
+      char pid[16];
+      std::snprintf(pid, sizeof pid, "%10d\n", static_cast<int>(getppid()));  // the test runner: alive
+      fs::create_directories(machine + "/root/var/lock");
+      write(machine + "/root/var/lock/" + UUCPLock::lockFileName(name), pid);
+    } else {
       auto registry = RegistryStore::current();
       registry->setProperty(registry->findEntry(RegistryStore::kServicePlane, "HwTTYDevice", Value("modem")),
                             "HwCalloutDevice", dir_.file("no-such-device"));
-    } else {
-      gRefusedPath = modem->devicePath();
-      gRefusal = GetParam();
     }
     const test::Holdings before = test::Holdings::now(modem);
     const Value item = report.modemItem();
@@ -223,9 +181,8 @@ TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
   });
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, DeviceFaultTest, ::testing::Values(EACCES, EBUSY, ENOENT), [](const auto& info) {
-  return info.param == EACCES ? std::string("Permission") : info.param == EBUSY ? std::string("Busy") : "Missing";
-});
+INSTANTIATE_TEST_SUITE_P(Faults, DeviceFaultTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Locked" : "Missing"); });
 
 }  // namespace
 }  // namespace xr

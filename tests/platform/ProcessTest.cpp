@@ -206,16 +206,17 @@ TEST(ProcessTest, ToolEndsWithTheThreadThatLaunchedIt) {
 TEST(ProcessTest, ReadErrorEndsCollectAndStillReaps) {
   auto before = test::openDescriptors();
   {
-    ScopedPosixCalls restore;
-    posixCalls().read = [](int, void*, size_t) -> ssize_t {
+    PosixCalls::Table failingRead = PosixCalls::system().table();
+    failingRead.read = [](int, void*, size_t) -> ssize_t {
       errno = EIO;
       return -1;
     };
-    auto result = Process::run("/usr/bin/head", {"-c", "1000000", "/dev/zero"});
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->output, "");
+    auto tool = Process::launch("/usr/bin/head", {"-c", "1000000", "/dev/zero"});
+    ASSERT_TRUE(tool);
+    const Process::Result result = tool->collect({}, PosixCalls(failingRead));
+    EXPECT_EQ(result.output, "");
     // The reader gave up; the tool ends on its closed pipe instead of blocking on it.
-    EXPECT_FALSE(result->termination.success());
+    EXPECT_FALSE(result.termination.success());
   }
   EXPECT_EQ(test::openDescriptors(), before);
 }

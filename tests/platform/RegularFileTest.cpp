@@ -8,6 +8,7 @@
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegularFile.h"
+#include "support/Descriptors.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
@@ -25,6 +26,8 @@ TEST(RegularFileTest, OnlyRegularFilesWithinTheBoundAreRead) {
   fs::create_symlink("/dev/zero", dir.file("device"));
   dir.makeDirectory("directory");
   fs::create_symlink(dir.file("small"), dir.file("link"));
+  // A regular file whose every read fails (EIO: nothing is mapped at offset 0).
+  fs::create_symlink("/proc/self/mem", dir.file("unreadable"));
   struct Case {
     const char* name;
     Fault fault;
@@ -32,14 +35,16 @@ TEST(RegularFileTest, OnlyRegularFilesWithinTheBoundAreRead) {
   } cases[] = {
       {"small", Fault::None, "0123456789"}, {"link", Fault::None, "0123456789"}, {"big", Fault::TooLarge, ""},
       {"fifo", Fault::NotRegular, ""},      {"device", Fault::NotRegular, ""},   {"directory", Fault::NotRegular, ""},
-      {"missing", Fault::Missing, ""},
+      {"missing", Fault::Missing, ""},      {"unreadable", Fault::Unreadable, ""},
   };
+  const auto descriptors = test::openDescriptors();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const RegularFileRead read = readRegularFile(dir.file(c.name), 10);
     EXPECT_EQ(read.fault, c.fault);
     EXPECT_EQ(read.contents, c.contents);
   }
+  EXPECT_EQ(test::openDescriptors(), descriptors);
   EXPECT_EQ(readJsonFile(dir.file("fifo")).error, dir.file("fifo") + ": not a regular file");
 }
 

@@ -82,7 +82,8 @@ class DataHandlerOnPty : public testing::Test {
   size_t baseThreads_ = 0;
   std::unique_ptr<PseudoTerminal> pty_;
   FileDescriptor line_;
-  DataHandler handler_;
+  PosixCalls calls_ = PosixCalls::system();  // the handler's; a test may replace them
+  DataHandler handler_{calls_};
 };
 
 TEST_F(DataHandlerOnPty, EachReadIsAnnouncedWithOnlyItsOwnBytes) {
@@ -150,11 +151,12 @@ TEST_F(DataHandlerOnPty, ReaderEndsByItselfWhenTheLineGoesOrItsWaitFails) {
   EXPECT_TRUE(eventually([&] { return threadCount() == baseThreads_; }));
   handler_.setHalt(true);  // joins it before the system calls change under it
 
-  ScopedPosixCalls restore;
-  posixCalls().poll = [](pollfd*, unsigned long, int) {
+  PosixCalls::Table failingPoll = PosixCalls::system().table();
+  failingPoll.poll = [](pollfd*, unsigned long, int) {
     errno = EINVAL;
     return -1;
   };
+  calls_ = PosixCalls(failingPoll);
   handler_.startReadMechanismForDescriptor(line_.get());
   EXPECT_TRUE(eventually([&] { return threadCount() == baseThreads_; }));
   handler_.setHalt(true);

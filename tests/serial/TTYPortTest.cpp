@@ -73,7 +73,8 @@ class TTYPortOnPty : public testing::Test {
   std::set<int> baseDescriptors_;
   size_t baseThreads_ = 0;
   std::shared_ptr<DataHandler> handler_ = std::make_shared<DataHandler>();
-  TTYPort port_{handler_};
+  PosixCalls calls_ = PosixCalls::system();  // the port's; a test may replace them
+  TTYPort port_{handler_, calls_};
 };
 
 TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
@@ -200,9 +201,10 @@ TEST_F(TTYPortOnPty, OpenFlagsAreTheDefaultUnlessGiven) {
       {true, O_RDWR | O_NOCTTY, O_RDWR | O_NOCTTY},
   };
   for (const Case& c : cases) {
-    ScopedPosixCalls restore;
-    posixCalls().open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
-    TTYPort port(handler_);
+    PosixCalls::Table recordingOpen = PosixCalls::system().table();
+    recordingOpen.open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
+    const PosixCalls calls(recordingOpen);
+    TTYPort port(handler_, calls);
     port.setPath(pty_->slavePath());
     if (c.specified) port.setOpenOptions(c.flags);
     port.open();
@@ -220,17 +222,20 @@ TEST_F(TTYPortOnPty, OpenFlagsAreTheDefaultUnlessGiven) {
 TEST_F(TTYPortOnPty, FailedOpenLeavesNothingBehind) {
   enum Fault { kMissingDevice, kFcntl, kTcgetattr };
   for (Fault fault : {kMissingDevice, kFcntl, kTcgetattr}) {
-    ScopedPosixCalls restore;
+    PosixCalls::Table table = PosixCalls::system().table();
     port_.setPath(pty_->slavePath() + (fault == kMissingDevice ? "-missing" : ""));
-    if (fault == kFcntl) posixCalls().fcntl = [](int, int, long) { return errno = EINVAL, -1; };
-    if (fault == kTcgetattr) posixCalls().tcgetattr = [](int, struct termios*) { return errno = ENOTTY, -1; };
+    if (fault == kFcntl) table.fcntl = [](int, int, long) { return errno = EINVAL, -1; };
+    if (fault == kTcgetattr) table.tcgetattr = [](int, struct termios*) { return errno = ENOTTY, -1; };
+    calls_ = PosixCalls(table);
     port_.open();
     expectClosedAsBefore();
-    posixCalls().close = [](int) {
+    table.close = [](int) {
       ADD_FAILURE() << "closed a descriptor";
       return 0;
     };
+    calls_ = PosixCalls(table);
     port_.close();
+    calls_ = PosixCalls::system();
   }
 }
 
