@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <unordered_map>
 
 #include "platform/Posix.h"
@@ -70,6 +72,39 @@ PortIndex indexPorts(const std::vector<SerialPortRecord>& ports) {
   return index;
 }
 
+// The descriptors of one process: the names in its fd/ directory, read with getdents64 into
+// a buffer of our own (no stream, no fstat of the directory: this runs for every process).
+class FdDirectory {
+ public:
+  FdDirectory(int at, const char* path) : fd_(::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~FdDirectory() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FdDirectory(const FdDirectory&) = delete;
+  FdDirectory& operator=(const FdDirectory&) = delete;
+  explicit operator bool() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const char* next() {
+    for (;;) {
+      if (at_ >= size_) {
+        const long n = ::syscall(SYS_getdents64, fd_, buffer_, sizeof buffer_);
+        if (n <= 0) return nullptr;
+        size_ = static_cast<size_t>(n);
+        at_ = 0;
+      }
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer_ + at_);
+      at_ += entry->d_reclen;
+      if (entry->d_name[0] != '.') return entry->d_name;
+    }
+  }
+
+ private:
+  int fd_;
+  alignas(struct dirent64) char buffer_[8192];
+  size_t size_ = 0;
+  size_t at_ = 0;
+};
+
 }  // namespace
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
@@ -82,13 +117,18 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
 
   DirectoryStream proc(openDirectory(AT_FDCWD, procRoot_.c_str()));
   if (!proc) return result;
+  // What each link text leads to, for the whole pass: a desktop's processes hold the same few
+  // files (/dev/null, their terminal, libraries), so each is stat'ed once, not once per
+  // descriptor. Texts are paths in the reading process's namespace, which is ours.
+  std::unordered_map<std::string, std::vector<size_t>> seen;
   std::vector<size_t> matched;
   char link[4096];
+  char fdPath[32];
   while (const char* entry = proc.next()) {
     const auto pid = pidOf(entry);
     if (!pid) continue;
-    const std::string fdPath = std::string(entry) + "/fd";
-    DirectoryStream fds(openDirectory(proc.fd(), fdPath.c_str()));
+    std::snprintf(fdPath, sizeof fdPath, "%d/fd", *pid);
+    FdDirectory fds(proc.fd(), fdPath);
     if (!fds) {
       if (errno == EACCES || errno == EPERM) ++result.uninspected;
       continue;  // gone, or not a process
@@ -96,23 +136,28 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
     matched.clear();
     bool denied = false;
     while (const char* fd = fds.next()) {
-      struct stat st{};
-      if (::fstatat(fds.fd(), fd, &st, 0) == 0) {
-        if (!S_ISCHR(st.st_mode)) continue;
-        if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) {
-          matched.insert(matched.end(), it->second.begin(), it->second.end());
-          continue;
-        }
-      }
-      // Not a device this machine has (or one no port is on, or a file we may not stat, as on
-      // a mount of another user's): its link text may still name one.
       const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
       if (n <= 0) {
         denied = denied || errno == EACCES || errno == EPERM;
+        continue;  // closed since the listing, or not ours to read
+      }
+      // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
+      if (link[0] != '/') continue;
+      std::string text(link, static_cast<size_t>(n));
+      if (auto it = index.byPath.find(text); it != index.byPath.end()) {
+        matched.insert(matched.end(), it->second.begin(), it->second.end());
         continue;
       }
-      if (auto it = index.byPath.find(std::string(link, static_cast<size_t>(n))); it != index.byPath.end())
-        matched.insert(matched.end(), it->second.begin(), it->second.end());
+      auto [known, added] = seen.try_emplace(std::move(text));
+      if (added) {
+        // By device number: the port opened under another name. A target that cannot be
+        // stat'ed, such as a profile's device this machine lacks, is no port here.
+        struct stat st{};
+        if (::fstatat(fds.fd(), fd, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
+          if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) known->second = it->second;
+        }
+      }
+      matched.insert(matched.end(), known->second.begin(), known->second.end());
     }
     if (denied && matched.empty()) ++result.uninspected;
     if (matched.empty()) continue;

@@ -27,10 +27,10 @@ class PortHolders {
   explicit PortHolders(std::string procRoot);
 
   // One pass over procRoot/*/fd for all the ports together. A descriptor matches a port when
-  // the device number of what it leads to is the port's (stat of the port's open path); one
-  // whose target cannot be stat'ed, as in a profile's tree that names devices this machine
-  // lacks, matches by its link text against the port's paths. Processes that end during the
-  // pass are simply not there.
+  // its link text is one of the port's paths, or else when what it leads to has the port's
+  // device number (stat of the port's open path): the port opened under another name. In a
+  // profile's tree, whose links name devices this machine lacks, only the texts count.
+  // Processes that end during the pass are simply not there.
   HolderScan scan(const std::vector<SerialPortRecord>& ports) const;
 
   bool isAlive(int pid) const;

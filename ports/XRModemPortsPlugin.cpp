@@ -1,5 +1,6 @@
 #include "ports/XRModemPortsPlugin.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/PlatformRoot.h"
@@ -59,6 +60,13 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
 std::vector<DictionaryRef> XRModemPortsPlugin::portItems() {
   const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
   const HolderScan scan = holders_.scan(ports);
+  // One run of the driver-listing tool for every driver: each run is a process launch.
+  std::vector<std::string> bundleIDs;
+  for (const SerialPortRecord& port : ports) {
+    if (port.bundleIdentifier && std::find(bundleIDs.begin(), bundleIDs.end(), *port.bundleIdentifier) == bundleIDs.end())
+      bundleIDs.push_back(*port.bundleIdentifier);
+  }
+  versions_ = loadedDriverVersions(bundleIDs, this).value_or(std::map<std::string, std::string>{});
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));
   return items;
@@ -82,13 +90,6 @@ XRModemPortsPlugin::LockInfo XRModemPortsPlugin::lockInfo(const SerialPortRecord
   return info;
 }
 
-std::optional<std::string> XRModemPortsPlugin::driverVersion(const std::string& bundleID) {
-  if (auto it = versions_.find(bundleID); it != versions_.end()) return it->second;
-  std::optional<std::string> version = loadedDriverVersion(bundleID, this).value_or(std::nullopt);
-  versions_[bundleID] = version;
-  return version;
-}
-
 DictionaryRef XRModemPortsPlugin::item(const SerialPortRecord& port, const std::vector<ProcessRef>& holders,
                                        int uninspected) {
   auto item = makeDictionary();
@@ -104,7 +105,9 @@ DictionaryRef XRModemPortsPlugin::item(const SerialPortRecord& port, const std::
   setText(d, "xrport_uarttype", port.uartName);
   setText(d, "xrport_driver", port.driverName ? port.driverName : port.bundleIdentifier);
   setText(d, "xrport_module", port.moduleName);
-  if (port.bundleIdentifier) setText(d, "xrport_driverversion", driverVersion(*port.bundleIdentifier));
+  if (port.bundleIdentifier) {
+    if (auto it = versions_.find(*port.bundleIdentifier); it != versions_.end()) d.set("xrport_driverversion", it->second);
+  }
 
   if (port.usb) {
     const USBPortFacts& usb = *port.usb;

@@ -42,14 +42,13 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   };
 
   LockInfo lockInfo(const SerialPortRecord& port) const;
-  std::optional<std::string> driverVersion(const std::string& bundleID);
   std::string text(const std::string& key) const;
   DictionaryRef item(const SerialPortRecord& port, const std::vector<ProcessRef>& holders, int uninspected);
 
   std::shared_ptr<const Bundle> bundle_;
   Options options_;
   PortHolders holders_;
-  std::map<std::string, std::optional<std::string>> versions_;  // by bundle identifier
+  std::map<std::string, std::string> versions_;  // loaded driver versions, by bundle identifier
 };
 
 }  // namespace xr

@@ -21,6 +21,35 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
   return driverVersionFromDrvxStatOutput(runner.output());
 }
 
+std::optional<std::map<std::string, std::string>> loadedDriverVersions(const std::vector<std::string>& bundleIDs,
+                                                                       TaskRunnerClient* client) {
+  const std::string tool = resolvePath(kDrvxStat);
+  if (!fileExistsAtPath(tool)) return std::nullopt;
+  std::map<std::string, std::string> versions;
+  if (bundleIDs.empty()) return versions;
+  std::vector<std::string> arguments{"-l"};
+  for (const std::string& id : bundleIDs) arguments.push_back("-b" + id);
+  SynchronousTaskRunner runner(client, tool, arguments);
+  runner.startTask();
+  const std::optional<std::string> output = runner.output();
+  if (!output) return versions;
+  // Each line: index, references, address, sizes, then "NAME (VERSION) <...>".
+  size_t start = 0;
+  while (start < output->size()) {
+    size_t end = output->find('\n', start);
+    if (end == std::string::npos) end = output->size();
+    const std::string line = output->substr(start, end - start);
+    start = end + 1;
+    for (const std::string& id : bundleIDs) {
+      const size_t at = line.find(" " + id + " (");
+      if (at == std::string::npos || versions.count(id)) continue;
+      if (auto version = driverVersionFromDrvxStatOutput(line.substr(at)); version && !version->empty())
+        versions.emplace(id, *version);
+    }
+  }
+  return versions;
+}
+
 std::optional<std::string> driverVersionFromDrvxStatOutput(const std::optional<std::string>& output) {
   if (!output || output->empty()) return std::nullopt;
   size_t open = output->find('(');

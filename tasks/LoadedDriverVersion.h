@@ -1,7 +1,9 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tasks/TaskRunnerClient.h"
 
@@ -12,6 +14,11 @@ namespace xr {
 // the first ")" of its output. The outer nullopt when the tool is not there; the inner one
 // when its output holds no such text.
 std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client);
+
+// The loaded versions of several drivers from one run of the tool (one -b per identifier):
+// each identifier whose line holds a version, mapped to it. nullopt when the tool is not there.
+std::optional<std::map<std::string, std::string>> loadedDriverVersions(const std::vector<std::string>& bundleIDs,
+                                                                       TaskRunnerClient* client);
 
 // The text in the first parentheses of the tool's output; nullopt when either is missing or
 // the ")" comes first.

@@ -40,6 +40,12 @@ TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     EXPECT_TRUE(r.out.ends_with(std::string(c.expectedVersionPart) + "\n")) << c.name << ": " << r.out;
   }
+  // Several names in one run: a line for each that is there, in the listing's order.
+  test::ProgramResult some = test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", "-boption", "-bmissing", "-bcdc_acm"},
+                                              {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  ASSERT_EQ(some.status, 0) << some.err;
+  EXPECT_EQ(std::count(some.out.begin(), some.out.end(), '\n'), 2) << some.out;
+  EXPECT_LT(some.out.find(" cdc_acm (0.26) <>\n"), some.out.find(" option <usb_wwan usbserial>\n")) << some.out;
   test::ProgramResult all = test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", "--root", sys.root()});
   EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5) << all.out;
 }

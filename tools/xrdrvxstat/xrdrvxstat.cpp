@@ -4,8 +4,9 @@
 // "(Version)" only when the module declares one in /sys/module/NAME/version; most built-in
 // drivers do not, and then the line has no parentheses at all.
 //
-//   xrdrvxstat [-l] [-bNAME] [--root DIR]
-// -l is accepted for the listing tool's usual call; -bNAME lists only NAME; --root reads a
+//   xrdrvxstat [-l] [-bNAME]... [--root DIR]
+// -l is accepted for the listing tool's usual call; -bNAME lists only NAME (given several
+// times, each of them: one run serves a report's every driver); --root reads a
 // system tree under DIR instead of /, as XRREPORT_SYSTEM_ROOT does for xrreport (tests).
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,30 +110,33 @@ std::optional<std::string> moduleVersion(const std::string& root, const std::str
 int main(int argc, char** argv) {
   const char* systemRoot = std::getenv("XRREPORT_SYSTEM_ROOT");
   std::string root = systemRoot && std::strcmp(systemRoot, "/") != 0 ? systemRoot : "";
-  std::optional<std::string> only;
+  std::set<std::string> only;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-l") continue;
     if (arg.rfind("-b", 0) == 0) {
-      only = arg.substr(2);
+      only.insert(arg.substr(2));
     } else if (arg == "--root" && i + 1 < argc) {
       root = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: xrdrvxstat [-l] [-bNAME] [--root DIR]\n");
+      std::fprintf(stderr, "usage: xrdrvxstat [-l] [-bNAME]... [--root DIR]\n");
       return 2;
     }
   }
 
   std::map<std::string, Module> modules;
   readLoadedModules(root, &modules);
-  if (only) {
-    // One name: look only where it could be, the report runs this on every report.
-    if (!modules.count(*only)) {
-      bool found = !only->empty() && only->find('/') == std::string::npos && *only != "." && *only != ".." &&
-                   exists(root + "/sys/module/" + *only);
-      for (const std::string& bus : found || only->empty() ? std::vector<std::string>() : list(root + "/sys/bus"))
-        found = found || exists(root + "/sys/bus/" + bus + "/drivers/" + *only);
-      if (found) modules[*only] = Module{};
+  if (!only.empty()) {
+    // Named ones: look only where they could be, the report runs this on every report.
+    std::vector<std::string> buses;
+    for (const std::string& name : only) {
+      if (modules.count(name)) continue;
+      bool found = !name.empty() && name.find('/') == std::string::npos && name != "." && name != ".." &&
+                   exists(root + "/sys/module/" + name);
+      if (!found && !name.empty() && buses.empty()) buses = list(root + "/sys/bus");
+      for (const std::string& bus : found || name.empty() ? std::vector<std::string>() : buses)
+        found = found || exists(root + "/sys/bus/" + bus + "/drivers/" + name);
+      if (found) modules[name] = Module{};
     }
   } else {
     // Built-in modules: in /sys/module without the initstate a loaded module has.
@@ -148,7 +153,7 @@ int main(int argc, char** argv) {
   std::string out;
   for (const auto& [name, m] : modules) {
     ++index;
-    if (only && *only != name) continue;
+    if (!only.empty() && !only.count(name)) continue;
     char line[1024];
     std::optional<std::string> version = moduleVersion(root, name);
     std::snprintf(line, sizeof line, "%5d %4ld 0x%016llx 0x%-8llx 0x%-8llx %s%s%s%s <%s>\n", index, m.refs, m.address,
