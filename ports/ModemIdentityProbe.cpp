@@ -15,11 +15,10 @@ constexpr size_t kMaxAnswer = 200;
 // A complete reply ending in ERROR: the modem does not know the command.
 bool isError(const std::string& answer) { return answer.ends_with("ERROR"); }
 
-// The cleaned answer, bounded and without control characters: it ends up on a terminal.
+// The cleaned answer, bounded. Its bytes stay as the modem sent them: the text report escapes
+// control bytes and invalid UTF-8 in every value.
 std::string reportable(std::string answer) {
   if (answer.size() > kMaxAnswer) answer.resize(kMaxAnswer);
-  for (char& c : answer)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   return answer;
 }
 

@@ -24,7 +24,10 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
 std::optional<std::map<std::string, std::string>> loadedDriverVersions(const std::vector<std::string>& bundleIDs,
                                                                        TaskRunnerClient* client) {
   const std::string tool = resolvePath(kDrvxStat);
-  if (!fileExistsAtPath(tool)) return std::nullopt;
+  if (!fileExistsAtPath(tool)) {
+    traceNote("tool ", tool, ": missing");
+    return std::nullopt;
+  }
   std::map<std::string, std::string> versions;
   if (bundleIDs.empty()) return versions;
   std::vector<std::string> arguments{"-l"};
