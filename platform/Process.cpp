@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -146,6 +147,20 @@ class ChildStack {
   void* base_;
 };
 
+// The C library's own clone. A thread sanitizer puts one of its own in front that treats the
+// child as a forked process and resets its bookkeeping there; in a child sharing our memory
+// that reset is done to us.
+using CloneFunction = int (*)(int (*)(void*), void*, int, void*, ...);
+CloneFunction libcClone() {
+  static const CloneFunction found = [] {
+    void* libc = ::dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    void* symbol = libc ? ::dlsym(libc, "clone") : nullptr;
+    if (libc) ::dlclose(libc);
+    return symbol ? reinterpret_cast<CloneFunction>(symbol) : &::clone;
+  }();
+  return found;
+}
+
 long descriptorLimit() {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 65536;
@@ -230,7 +245,7 @@ std::unique_ptr<Process> Process::launch(const std::string& path, const std::vec
   pid_t pid;
   {
     BlockedSignals blocked;  // the child starts with everything blocked, then resets handlers
-    pid = ::clone(childMain, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+    pid = libcClone()(childMain, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
   }
   if (pid < 0) {
     setError(error, path, errno);

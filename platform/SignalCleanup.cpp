@@ -74,7 +74,11 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
   ::sigaction(sig, &byDefault, nullptr);
-  // SA_NODEFER: the signal is not blocked here, so this ends the process.
+  // Unblocked, whoever ran the handler (a sanitizer may run it later, the signal blocked).
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
   ::raise(sig);
   ::_exit(128 + sig);
 }

@@ -88,6 +88,10 @@ TEST(SignalCleanupTest, SignalPutsBackWhatIsRegisteredThenEndsByIt) {
 // Then the second signal and SIGCONT come. Everything runs in a session of its own (the leader
 // is a child of the test), as only a process of that session can watch the other.
 TEST(SignalCleanupTest, SecondSignalEndsAtOnceWhileTheFirstIsStuck) {
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer runs handlers later with SIGTTOU blocked: the first one never sticks.
+  GTEST_SKIP() << "handlers run deferred, signals blocked";
+#endif
   enum Outcome { kEndedBySecond, kNoLine, kNotStuck, kStuckAgain, kOther };
   struct Case {
     int first, second;
