@@ -20,7 +20,9 @@ namespace {
 using std::chrono::milliseconds;
 using Strings = std::vector<std::string>;
 
-const ModemIdentityProbe::Timing kTiming{milliseconds(100), milliseconds(1000)};
+// Per query and per port. A silent case waits a query's time out; an answered one must not
+// run out of it on a loaded machine under a sanitizer.
+const ModemIdentityProbe::Timing kTiming{milliseconds(500), milliseconds(5000)};
 
 struct ProbeCase {
   std::string name;
