@@ -31,17 +31,20 @@ pid_t recordedPid(const std::string& lockPath) {
   char text[32];
   const ssize_t n = posix::read(fd.get(), text, sizeof text - 1);
   if (n <= 0) return 0;
-  size_t at = 0;
-  while (at < static_cast<size_t>(n) && (text[at] == ' ' || text[at] == '\t')) ++at;
   long pid = 0;
-  size_t digits = 0;
-  for (; at < static_cast<size_t>(n) && text[at] >= '0' && text[at] <= '9' && digits < 10; ++at, ++digits) {
-    pid = pid * 10 + (text[at] - '0');
-  }
-  if (digits == 0 && n == 4 && st.st_size == 4) {
+  // Four bytes with a zero among them are the binary form: a text pid has none, and a pid (at
+  // most 2^22) always has a zero high byte. Its low bytes may well look like digits.
+  if (n == 4 && st.st_size == 4 && std::memchr(text, '\0', 4)) {
     int32_t binary = 0;
     std::memcpy(&binary, text, sizeof binary);
     pid = binary;
+  } else {
+    size_t at = 0;
+    while (at < static_cast<size_t>(n) && (text[at] == ' ' || text[at] == '\t')) ++at;
+    for (size_t digits = 0; at < static_cast<size_t>(n) && text[at] >= '0' && text[at] <= '9' && digits < 10;
+         ++at, ++digits) {
+      pid = pid * 10 + (text[at] - '0');
+    }
   }
   return pid > 0 && pid <= 0x3fffffff ? static_cast<pid_t>(pid) : 0;
 }

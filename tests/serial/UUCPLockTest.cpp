@@ -127,6 +127,7 @@ TEST(UUCPLock, RecordedOwnerTellsNoFileFromJunk) {
       {pidText(4242), 4242},
       {"4242\n", 4242},
       {std::string(reinterpret_cast<char*>(&binary), 4), 4242},
+      {std::string("5\n\0\0", 4), 0x0a35},  // binary, though its first byte reads as a digit
       {"", 0},
       {pidText(0), 0},
       {"hello\n", 0},
