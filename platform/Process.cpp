@@ -318,6 +318,9 @@ Process::Result Process::collect(const Limits& limits, const PosixCalls& calls) 
       }
       if (leftAtExit != SIZE_MAX) leftAtExit -= static_cast<size_t>(n);
     }
+    // A tool cut short is killed before its pipe closes, so it ends by our SIGKILL and never by
+    // a SIGPIPE of its own write.
+    if (result.timedOut || result.outputTooLarge) kill();
     output_.reset();
   }
   if (!result.timedOut && !result.outputTooLarge && !waitFor(std::chrono::ceil<std::chrono::milliseconds>(
