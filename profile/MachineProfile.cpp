@@ -19,15 +19,15 @@ const JsonLimits kProfileLimits{64, 64u * 1024 * 1024};
 
 // Whether something is at path. Only "no such file" is absence: a directory that cannot be
 // searched is a fault, not an empty machine.
-bool presentAt(const std::string& path, bool* present, bool* directory, std::string* error) {
+bool presentAt(const std::string& path, bool* present, mode_t* type, std::string* error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     *present = true;
-    *directory = S_ISDIR(st.st_mode);
+    *type = st.st_mode & S_IFMT;
     return true;
   }
   const int err = errno;
-  *directory = false;
+  *type = 0;
   if (err == ENOENT) {
     // A dangling link is present: reading it then says what is wrong.
     *present = ::lstat(path.c_str(), &st) == 0;
@@ -38,15 +38,12 @@ bool presentAt(const std::string& path, bool* present, bool* directory, std::str
   return false;
 }
 
-// An optional profile file: absent is not a fault, but something other than a file is (the
-// reading refuses FIFOs and devices).
+// An optional profile file. A FIFO, a device or a directory there is no file and reads as
+// absent, as it does at the platform root's fixed paths; a file that cannot be read is a fault.
 bool optionalFile(const std::string& path, bool* present, std::string* error) {
-  bool directory;
-  if (!presentAt(path, present, &directory, error)) return false;
-  if (directory) {
-    *error = path + ": is a directory, not a file";
-    return false;
-  }
+  mode_t type;
+  if (!presentAt(path, present, &type, error)) return false;
+  if (*present && type != 0 && type != S_IFREG) *present = false;
   return true;
 }
 
@@ -97,10 +94,11 @@ std::unique_ptr<MachineProfile> MachineProfile::open(const std::string& director
 
 bool MachineProfile::useRoot(std::string* error) {
   std::string root = file("root");
-  bool present, directory;
-  if (!presentAt(root, &present, &directory, error)) return false;
+  bool present;
+  mode_t type;
+  if (!presentAt(root, &present, &type, error)) return false;
   // A profile without root/ describes a machine with no files at the fixed paths.
-  if (present && !directory) {
+  if (present && type != S_IFDIR) {
     *error = root + ": platform root is not a directory";
     return false;
   }

@@ -1,6 +1,7 @@
 // The host's pieces in-process: the reporter base's "_items" contract, machine profiles giving
 // back the platform root and registry, and the modem reporter keeping earlier items.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -34,7 +35,8 @@ TEST(XRReporter, EveryReportHasAnItemsArray) {
 }
 
 // An open profile sets the platform root and installs its registry (an empty one without
-// registry.json); closed, or failing to open, it leaves the caller's.
+// registry.json, or with a FIFO or directory there); closed, or failing to open, it leaves the
+// caller's.
 TEST(MachineProfile, SetsRootAndRegistryForItsLifeOnly) {
   ScopedPlatformRoot outerRoot("/elsewhere");
   auto outer = RegistryStore::create();
@@ -45,6 +47,8 @@ TEST(MachineProfile, SetsRootAndRegistryForItsLifeOnly) {
     dir->write("registry.json", R"({"HwService": {"name": "Root", "class": "R"},
       "HwDeviceTree": {"name": "dt", "class": "Root", "children": [{"name": "machine", "class": "Z"}]}})");
   }
+  ASSERT_EQ(::mkfifo(bare.file("registry.json").c_str(), 0600), 0);
+  bare.makeDirectory("modem.json");
   std::string error;
   for (const TempDirectory* dir : {&machine, &bare}) {
     {
