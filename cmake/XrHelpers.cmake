@@ -47,3 +47,41 @@ function(xr_add_test)
       PROPERTIES TIMEOUT 120 ${shared})
   endif()
 endfunction()
+
+# xr_add_plugin_bundle(NAME name DIRECTORY dir SOURCE entry.cpp LIBRARY lib [RESOURCES file ...]
+#                      [DEPENDS target ...])
+# The bundle's shared object DIRECTORY/NAME.so, made from SOURCE with LIBRARY linked inside. It
+# exports the three plug-in symbols alone (cmake/plugin-exports.map). RESOURCES are copied
+# beside it; DEPENDS names targets that put generated resources there.
+function(xr_add_plugin_bundle)
+  cmake_parse_arguments(B "" "NAME;DIRECTORY;SOURCE;LIBRARY" "RESOURCES;DEPENDS" ${ARGN})
+  set(exports ${PROJECT_SOURCE_DIR}/cmake/plugin-exports.map)
+  add_library(${B_NAME} MODULE ${B_SOURCE})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBRARY})
+  target_compile_definitions(${B_NAME} PRIVATE XR_VERSION="${PROJECT_VERSION}")
+  set_target_properties(${B_NAME} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${B_DIRECTORY}
+                                             LINK_DEPENDS ${exports})
+  target_link_options(${B_NAME} PRIVATE -Wl,--version-script=${exports})
+  # -z defs: an operation nobody has defined fails the build, not the dlopen. Not in the fuzz
+  # build, where clang leaves the sanitizer runtime to the executable.
+  if(NOT XR_FUZZ)
+    target_link_options(${B_NAME} PRIVATE -Wl,-z,defs)
+  endif()
+  set(copies)
+  foreach(resource ${B_RESOURCES})
+    get_filename_component(file ${resource} NAME)
+    add_custom_command(
+      OUTPUT ${B_DIRECTORY}/${file}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${B_DIRECTORY}
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${resource} ${B_DIRECTORY}/${file}
+      DEPENDS ${resource})
+    list(APPEND copies ${B_DIRECTORY}/${file})
+  endforeach()
+  if(copies)
+    add_custom_target(${B_NAME}_resources ALL DEPENDS ${copies})
+    add_dependencies(${B_NAME} ${B_NAME}_resources)
+  endif()
+  if(B_DEPENDS)
+    add_dependencies(${B_NAME} ${B_DEPENDS})
+  endif()
+endfunction()

@@ -9,4 +9,11 @@ DictionaryRef XRReporter::updateDictionary(const DictionaryRef& dictionary) {
   return report;
 }
 
+void XRReporter::appendItem(const DictionaryRef& report, const DictionaryRef& item) {
+  if (auto items = report->get("_items").array()) {
+    const Value entry(item);  // a copy, not a move: g++ 12 misreads moving the variant
+    items->push_back(entry);
+  }
+}
+
 }  // namespace xr

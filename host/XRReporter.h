@@ -13,6 +13,10 @@ class XRReporter {
   // dictionary whose "_items" is a new empty array. Subclasses call this first and append
   // their items (each a dictionary whose "_name" names it) to "_items".
   virtual DictionaryRef updateDictionary(const DictionaryRef& dictionary);
+
+ protected:
+  // Appends item to the report's "_items" array.
+  static void appendItem(const DictionaryRef& report, const DictionaryRef& item);
 };
 
 }  // namespace xr
@@ -33,3 +37,10 @@ extern "C" const char XRPluginVersion[];
 #define XR_PLUGIN_EXPORT_VERSIONS(version)                                                            \
   extern "C" __attribute__((visibility("default"))) const unsigned XRPluginABIVersion = XR_PLUGIN_ABI_VERSION; \
   extern "C" __attribute__((visibility("default"))) const char XRPluginVersion[] = version
+
+// The three exports of a bundle whose principal reporter is a ReporterClass made with new.
+#define XR_PLUGIN_EXPORT_PRINCIPAL_REPORTER(ReporterClass, version)                                 \
+  XR_PLUGIN_EXPORT_VERSIONS(version);                                                                 \
+  extern "C" __attribute__((visibility("default"))) xr::XRReporter* XRPluginCreatePrincipalReporter() { \
+    return new ReporterClass();                                                                       \
+  }

@@ -1,7 +1,5 @@
 #include "reporter/XRModemReporter.h"
 
-#include <memory>
-
 #include "reporter/XRModemPlugin.h"
 
 namespace xr {
@@ -16,18 +14,11 @@ DictionaryRef XRModemReporter::updateDictionary(const DictionaryRef& dictionary)
   }  // The plug-in goes here: its teardown ends the USB discovery before the host sees the item.
   if (item && !item->empty()) {
     item->set("_name", "xrmodem_information");
-    if (auto items = report->get("_items").array()) {
-      const Value entry(item);  // a copy, not a move: g++ 12 misreads moving the variant
-      items->push_back(entry);
-    }
+    appendItem(report, item);
   }
   return report;
 }
 
 }  // namespace xr
 
-XR_PLUGIN_EXPORT_VERSIONS(XR_VERSION);
-
-extern "C" __attribute__((visibility("default"))) xr::XRReporter* XRPluginCreatePrincipalReporter() {
-  return std::make_unique<xr::XRModemReporter>().release();
-}
+XR_PLUGIN_EXPORT_PRINCIPAL_REPORTER(xr::XRModemReporter, XR_VERSION)
