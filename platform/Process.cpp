@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
+extern char** environ;
+
 namespace xr {
 
 namespace {
@@ -48,6 +50,7 @@ struct ChildSetup {
   char* const* argv;
   char* const* envp;
   int output;     // the pipe's writing end
+  int errors;     // standard error's own pipe, or -1: the output pipe
   int status;     // -1, or where the wrapping shell writes the tool's status (its fd 3)
   long maxFd;     // for closing by hand where close_range is missing
   int error = 0;  // set by the child when it could not become the tool
@@ -93,10 +96,15 @@ XR_RAW int childMain(void* arg) {
     status = static_cast<int>(::syscall(SYS_fcntl, status, F_DUPFD, kStatusFd + 1));
     if (status < 0) childFail(setup);
   }
+  int errors = setup->errors < 0 ? output : setup->errors;
+  if (errors <= kStatusFd) {
+    errors = static_cast<int>(::syscall(SYS_fcntl, errors, F_DUPFD, kStatusFd + 1));
+    if (errors < 0) childFail(setup);
+  }
   int null = static_cast<int>(::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDONLY, 0));
   if (null < 0) childFail(setup);
   if (null != STDIN_FILENO && ::syscall(SYS_dup3, null, STDIN_FILENO, 0) < 0) childFail(setup);
-  if (::syscall(SYS_dup3, output, STDOUT_FILENO, 0) < 0 || ::syscall(SYS_dup3, output, STDERR_FILENO, 0) < 0)
+  if (::syscall(SYS_dup3, output, STDOUT_FILENO, 0) < 0 || ::syscall(SYS_dup3, errors, STDERR_FILENO, 0) < 0)
     childFail(setup);
   int firstClosed = STDERR_FILENO + 1;
   if (status >= 0) {
@@ -208,9 +216,9 @@ bool waitUnreaped(pid_t pid, int options) {
 }  // namespace
 
 std::unique_ptr<Process> Process::launch(const std::string& path, const std::vector<std::string>& args,
-                                         std::string* error) {
-  FileDescriptor readEnd, writeEnd;
-  if (!makePipe(&readEnd, &writeEnd)) {
+                                         const LaunchOptions& options, std::string* error) {
+  FileDescriptor readEnd, writeEnd, errorsRead, errorsWrite;
+  if (!makePipe(&readEnd, &writeEnd) || (options.separateErrors && !makePipe(&errorsRead, &errorsWrite))) {
     setError(error, "pipe", errno);
     return nullptr;
   }
@@ -237,11 +245,25 @@ std::unique_ptr<Process> Process::launch(const std::string& path, const std::vec
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  // A fixed environment: the host's (LD_PRELOAD, secrets, its locale) is none of the tool's.
-  char* envp[] = {const_cast<char*>(kToolPath), const_cast<char*>("LC_ALL=C"), nullptr};
+  // A fixed environment by default: the host's (LD_PRELOAD, secrets, its locale) is none of
+  // the tool's.
+  std::vector<std::string> environment;
+  if (options.inheritEnvironment) {
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+  } else {
+    environment = {kToolPath, "LC_ALL=C"};
+  }
+  for (const std::string& entry : options.environment) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
+    environment.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
-  ChildSetup setup{wrapped ? kShell : path.c_str(), argv.data(), envp, writeEnd.get(), statusWrite.get(),
-                   descriptorLimit()};
+  ChildSetup setup{wrapped ? kShell : path.c_str(), argv.data(), envp.data(), writeEnd.get(),
+                   errorsWrite ? errorsWrite.get() : -1, statusWrite.get(), descriptorLimit()};
   pid_t pid;
   {
     BlockedSignals blocked;  // the child starts with everything blocked, then resets handlers
@@ -259,6 +281,7 @@ std::unique_ptr<Process> Process::launch(const std::string& path, const std::vec
     return nullptr;
   }
   writeEnd.reset();  // the child holds the only writer: end of data comes when it is done
+  errorsWrite.reset();
   statusWrite.reset();
   // Unreaped, the pid cannot be reused, so the pidfd refers to our child. Without pidfds
   // (old kernels) reading simply runs to the end of data. (glibc 2.36's <sys/pidfd.h> lacks
@@ -266,6 +289,7 @@ std::unique_ptr<Process> Process::launch(const std::string& path, const std::vec
   FileDescriptor exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   auto process = std::make_unique<Process>(LaunchKey(), pid, std::move(readEnd), std::move(exitWatch));
   process->statusPipe_ = std::move(statusRead);
+  process->errors_ = std::move(errorsRead);
   return process;
 }
 

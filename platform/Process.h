@@ -21,6 +21,14 @@ struct ProcessLimits {
   size_t maxOutput = 1024 * 1024;
 };
 
+// How a tool is started. The defaults are what the report's tools get; tests that run our own
+// programs need the caller's environment (sanitizer settings) and standard error apart.
+struct LaunchOptions {
+  bool inheritEnvironment = false;       // this process's environment instead of the fixed one
+  std::vector<std::string> environment;  // NAME=value entries added, replacing any of that name
+  bool separateErrors = false;           // standard error on a pipe of its own (takeErrors)
+};
+
 // One launched tool. Its standard output and standard error are one pipe, whose reading end
 // the Process owns; its standard input is /dev/null; the child inherits no other descriptor
 // of ours, with or without close-on-exec, and none of our environment: it gets PATH and
@@ -51,7 +59,11 @@ class Process {
   // path is used as given (callers resolve fixed paths under the platform root); args do not
   // include the program name. nullptr and a message when the tool cannot be started.
   static std::unique_ptr<Process> launch(const std::string& path, const std::vector<std::string>& args,
-                                         std::string* error = nullptr);
+                                         std::string* error = nullptr) {
+    return launch(path, args, LaunchOptions{}, error);
+  }
+  static std::unique_ptr<Process> launch(const std::string& path, const std::vector<std::string>& args,
+                                         const LaunchOptions& options, std::string* error = nullptr);
   // launch, then collect. nullopt when it could not be launched.
   static std::optional<Result> run(const std::string& path, const std::vector<std::string>& args,
                                    const Limits& limits = {}, std::string* error = nullptr);
@@ -74,6 +86,9 @@ class Process {
   int outputDescriptor() const { return output_.get(); }
   // Hands the reading end to the caller.
   FileDescriptor takeOutput() { return std::move(output_); }
+  // Reading end of standard error's own pipe (LaunchOptions::separateErrors), for the caller
+  // to read beside the output: collect does not.
+  FileDescriptor takeErrors() { return std::move(errors_); }
 
   // Reads the output while the tool runs, then waits for it. Reading ends at the end of data,
   // or once the tool has exited and what it left in the pipe is read: a background process
@@ -100,6 +115,7 @@ class Process {
 
   const pid_t pid_;
   FileDescriptor output_;
+  FileDescriptor errors_;
   FileDescriptor exitWatch_;  // pidfd: readable once the child has exited; may be invalid; kept to the end
   mutable std::mutex mutex_;  // guards reaped_, termination_, groupCleanup_: the pid is ours until reaped
   bool reaped_ = false;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/Posix.h"
+#include "support/ProcessResources.h"
 #include "support/TempDirectory.h"
 
 extern char** environ;
@@ -91,15 +92,6 @@ class Report {
   FileDescriptor outRead_, outWrite_, errRead_, errWrite_;
   std::string out_, err_;
 };
-
-// Alive: neither gone nor a zombie waiting for whoever inherited it.
-bool alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  const size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 // Waits (a watchdog, not a measurement) until ready() holds.
 template <typename Ready>
@@ -182,7 +174,7 @@ TEST_P(InterruptTest, DuringAToolItsWholeGroupEnds) {
   ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
   const int status = report.finish();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
-  EXPECT_TRUE(eventually([&] { return !alive(toolPid) && !alive(background); }));
+  EXPECT_TRUE(eventually([&] { return !test::alive(toolPid) && !test::alive(background); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),

@@ -14,6 +14,7 @@
 
 #include "platform/Process.h"
 #include "support/Descriptors.h"
+#include "support/ProcessResources.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
@@ -104,15 +105,6 @@ TEST(ProcessTest, TerminatedOrDestroyedToolsAreReaped) {
   EXPECT_EQ(test::openDescriptors(), before);
 }
 
-// Alive: neither gone nor a zombie waiting for whoever inherited it.
-bool alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  const size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
-
 // The run ends when the tool does (a background job holding the pipe cannot hold it), and
 // what the tool left running in its group ends with it.
 TEST(ProcessTest, BackgroundJobsEndWithTheRun) {
@@ -123,8 +115,7 @@ TEST(ProcessTest, BackgroundJobsEndWithTheRun) {
   in >> background >> tool >> group;
   EXPECT_EQ(group, tool);  // a group of its own
   ASSERT_GT(background, 0);
-  for (int i = 0; i < 2000 && alive(background); ++i) ::usleep(1000);  // init reaps it in its own time
-  EXPECT_FALSE(alive(background));
+  EXPECT_TRUE(test::eventually([&] { return !test::alive(background); }));
 }
 
 // Past either limit the tool's group is killed and the run fails; what was kept stays.
@@ -155,12 +146,38 @@ TEST(ProcessTest, LimitsEndTheRun) {
   }
 }
 
-TEST(ProcessTest, ToolsSeeAFixedEnvironment) {
+// The report's tools see a fixed environment; a launch may ask for ours, entries added or
+// replaced, and for standard error apart.
+TEST(ProcessTest, LaunchOptionsShapeEnvironmentAndErrors) {
   ::setenv("XR_SECRET", "1", 1);
-  auto env = Process::run("/usr/bin/env", {});
+  ::setenv("XR_REPLACED", "old", 1);
+  const std::string fixedPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin\n";
+  struct Case {
+    const char* script;
+    LaunchOptions options;
+    std::string output, errors;
+  } cases[] = {
+      {"env | grep -v ^PWD= | sort; echo err >&2", {}, "LC_ALL=C\n" + fixedPath + "err\n", ""},
+      {"env | grep -v ^PWD= | sort; echo err >&2", {false, {"LC_ALL=POSIX", "XR_ADDED=2"}, true},
+       "LC_ALL=POSIX\n" + fixedPath + "XR_ADDED=2\n", "err\n"},
+      {"env | grep ^XR_ | sort; echo err >&2", {true, {"XR_REPLACED=new"}, false}, "XR_REPLACED=new\nXR_SECRET=1\nerr\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    auto process = Process::launch("/bin/sh", {"-c", c.script}, c.options);
+    ASSERT_TRUE(process);
+    FileDescriptor errors = process->takeErrors();
+    const Process::Result result = process->collect();
+    EXPECT_TRUE(result.success());
+    EXPECT_EQ(result.output, c.output);
+    char text[64] = {};
+    if (errors) {
+      EXPECT_GT(::read(errors.get(), text, sizeof text - 1), 0);
+    }
+    EXPECT_EQ(text, c.errors);
+  }
   ::unsetenv("XR_SECRET");
-  ASSERT_TRUE(env && env->success());
-  EXPECT_EQ(env->output, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\nLC_ALL=C\n");
+  ::unsetenv("XR_REPLACED");
 }
 
 // While this process ignores SIGCHLD (the kernel then reaps children at once, their status

@@ -12,18 +12,11 @@
 
 #include "platform/Process.h"
 #include "platform/SignalCleanup.h"
+#include "support/ProcessResources.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
-
-bool alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  const size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 // In a child process: a pty made raw, a lock file and a running tool, all registered; then a
 // signal. Whatever was withdrawn before the signal is left alone.
@@ -76,8 +69,7 @@ TEST(SignalCleanupTest, SignalPutsBackWhatIsRegisteredThenEndsByIt) {
   EXPECT_FALSE(std::filesystem::exists(lock));
   EXPECT_TRUE(std::filesystem::exists(kept));
   ASSERT_GT(toolPid, 0);
-  for (int i = 0; i < 2000 && alive(toolPid); ++i) ::usleep(1000);  // init reaps it in its own time
-  EXPECT_FALSE(alive(toolPid));
+  EXPECT_TRUE(test::eventually([&] { return !test::alive(toolPid); }));
   ::close(line);
   ::close(master);
 }

@@ -1,6 +1,8 @@
 #include "support/ProcessResources.h"
 
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace xr::test {
@@ -24,6 +26,14 @@ bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds lim
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
 }  // namespace xr::test

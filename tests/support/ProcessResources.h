@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -12,5 +14,8 @@ size_t threadCount();
 // Checks cond until it holds or the deadline passes; the result of the last check. For
 // states another thread reaches on its own (a thread that ends after the line drops).
 bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Neither gone nor a zombie waiting for whoever inherited it (init reaps in its own time).
+bool alive(pid_t pid);
 
 }  // namespace xr::test

@@ -14,9 +14,9 @@ struct ProgramResult {
   std::string err;
 };
 
-// Runs path with args (the program name not included) to its end, standard input from
-// /dev/null, the test's environment with the given variables added or replaced. A program
-// that cannot be started is reported in err with exited false.
+// Runs path with args (the program name not included) to its end as a Process: standard input
+// from /dev/null, the test's environment with the given variables added or replaced, standard
+// error apart. A program that cannot be started is reported in err with exited false.
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& environment = {});
 
