@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/Posix.h"
-#include "platform/Process.h"
 #include "serial/DataHandler.h"
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"
@@ -139,20 +138,10 @@ TEST_F(TTYPortOnPty, BytesPassUnchangedOnALineAtTheKernelsDefaults) {
 
   const std::string bytes("\r\n\x7f\x03\x11\xff\0OK\r\n\n\r", 13);
   ASSERT_EQ(posix::write(pty_->masterDescriptor(), bytes.data(), bytes.size()), 13);
-  std::string got;
-  char buffer[64];
-  for (pollfd p{port_.inDescriptor(), POLLIN, 0}; got.size() < bytes.size() && posix::poll(&p, 1, 10000) == 1;) {
-    const ssize_t n = posix::read(port_.inDescriptor(), buffer, sizeof buffer);
-    if (n > 0) got.append(buffer, static_cast<size_t>(n));
-  }
-  EXPECT_EQ(got, bytes);
+  const auto whole = [&](const std::string& got) { return got.size() >= bytes.size(); };
+  EXPECT_EQ(test::readUntil(port_.inDescriptor(), whole), bytes);
   ASSERT_EQ(posix::write(port_.outDescriptor(), bytes.data(), bytes.size()), 13);
-  got.clear();
-  for (pollfd p{pty_->masterDescriptor(), POLLIN, 0}; got.size() < bytes.size() && posix::poll(&p, 1, 10000) == 1;) {
-    const ssize_t n = posix::read(pty_->masterDescriptor(), buffer, sizeof buffer);
-    if (n > 0) got.append(buffer, static_cast<size_t>(n));
-  }
-  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(test::readUntil(pty_->masterDescriptor(), whole), bytes);
 }
 
 // After close the data handler writes nowhere, even when the number is taken again.
@@ -172,49 +161,16 @@ TEST_F(TTYPortOnPty, SendAfterCloseWritesNothing) {
   EXPECT_EQ(posix::poll(&m, 1, 0), 0) << "the send reached the closed line";
 }
 
-TEST_F(TTYPortOnPty, ToolLaunchedWhileOpenInheritsNothingOfIt) {
-  port_.open();
-  ASSERT_TRUE(port_.portOpened());
-  const auto listing = Process::run("/bin/ls", {"-l", "/proc/self/fd"});
-  ASSERT_TRUE(listing);
-  const std::string& fds = listing->output;
-  EXPECT_EQ(fds.find(pty_->slavePath()), std::string::npos) << fds;
-  EXPECT_EQ(fds.find("ptmx"), std::string::npos) << fds;
-  // Its own output pipe is the only pipe it has: the read thread's wake-up pipe stays here.
-  std::set<std::string> pipes;
-  for (size_t at = fds.find("pipe:["); at != std::string::npos; at = fds.find("pipe:[", at + 1)) {
-    pipes.insert(fds.substr(at, fds.find(']', at) - at));
-  }
-  EXPECT_EQ(pipes.size(), 1u) << fds;
-}
-
 int gOpenFlags = -1;
 
-TEST_F(TTYPortOnPty, OpenFlagsAreTheDefaultUnlessGiven) {
-  struct Case {
-    bool specified;
-    int flags;
-    int expected;
-  } cases[] = {
-      {false, 0, O_RDWR | O_NOCTTY | O_NONBLOCK},
-      {true, 0, 0},  // given flags are used even when they are 0
-      {true, O_RDWR | O_NOCTTY, O_RDWR | O_NOCTTY},
-  };
-  for (const Case& c : cases) {
-    PosixCalls::Table recordingOpen = PosixCalls::system().table();
-    recordingOpen.open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
-    const PosixCalls calls(recordingOpen);
-    TTYPort port(handler_, calls);
-    port.setPath(pty_->slavePath());
-    if (c.specified) port.setOpenOptions(c.flags);
-    port.open();
-    EXPECT_TRUE(port.portOpened());
-    EXPECT_EQ(gOpenFlags & ~O_CLOEXEC, c.expected);
-    EXPECT_TRUE(gOpenFlags & O_CLOEXEC);
-    // Blocking or not when opened, the line ends up non-blocking.
-    EXPECT_EQ(fcntl(port.inDescriptor(), F_GETFL) & O_NONBLOCK, O_NONBLOCK);
-    port.close();
-  }
+// Never the caller's controlling terminal, never inherited by a tool.
+TEST_F(TTYPortOnPty, OpensWithoutBecomingTheControllingTerminal) {
+  PosixCalls::Table recordingOpen = PosixCalls::system().table();
+  recordingOpen.open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
+  calls_ = PosixCalls(recordingOpen);
+  port_.open();
+  EXPECT_TRUE(port_.portOpened());
+  EXPECT_EQ(gOpenFlags, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
 // A line that cannot be opened or configured is left closed, as it was; closing the port then

@@ -1,7 +1,10 @@
 #include "support/Descriptors.h"
 
 #include <dirent.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace xr::test {
@@ -18,6 +21,20 @@ std::set<int> openDescriptors() {
   }
   ::closedir(dir);
   return fds;
+}
+
+std::string readUntil(int fd, const std::function<bool(const std::string&)>& done) {
+  std::string got;
+  char buffer[256];
+  for (pollfd p{fd, POLLIN, 0}; !done(got) && ::poll(&p, 1, 10000) == 1;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      got.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EAGAIN) {
+      break;
+    }
+  }
+  return got;
 }
 
 }  // namespace xr::test

@@ -8,4 +8,11 @@ namespace xr::test {
   return ::testing::AssertionFailure() << "still out: " << describe(out);
 }
 
+void listSerialPort(RegistryStore& store, const std::string& name, const std::string& path) {
+  store.addEntry(store.root(RegistryStore::kServicePlane), name, "HwSerialBSDClient",
+                 makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
+                                 {"HwTTYDevice", name},
+                                 {"HwCalloutDevice", path}}));
+}
+
 }  // namespace xr::test

@@ -9,6 +9,7 @@
 #include "platform/RegistryStore.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/SerialPortList.h"
+#include "support/RegistryTesting.h"
 #include "tasks/TaskTesting.h"
 
 namespace xr {
@@ -46,10 +47,7 @@ class ModemInUseCheckTest : public ToolTest {
     ASSERT_EQ(::grantpt(master_.get()), 0);
     ASSERT_EQ(::unlockpt(master_.get()), 0);
     device_ = ::ptsname(master_.get());
-    store_->addEntry(store_->root(RegistryStore::kServicePlane), "modem", "HwSerialBSDClient",
-                     makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
-                                     {"HwTTYDevice", "modem"},
-                                     {"HwCalloutDevice", device_}}));
+    test::listSerialPort(*store_, "modem", device_);
     SerialPortList::resetSharedSerialPortList();
     ::symlink("/usr/bin/lsof", lsof_.c_str());
   }

@@ -6,7 +6,7 @@
 #include "platform/Json.h"
 #include "platform/Posix.h"
 #include "platform/Process.h"
-#include "support/RunProgram.h"
+#include "support/Descriptors.h"
 #include "support/TempDirectory.h"
 #include "profile/ModemScript.h"
 
@@ -56,18 +56,8 @@ TEST(ModemScript, ReadsEveryKey) {
   }
 }
 
-// Reads from fd until the text ends with tail, or nothing comes for ten seconds.
 std::string readUntil(int fd, const std::string& tail) {
-  std::string got;
-  char buffer[256];
-  while (!got.ends_with(tail)) {
-    pollfd p{fd, POLLIN, 0};
-    if (posix::poll(&p, 1, 10000) != 1) break;
-    const ssize_t n = posix::read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<size_t>(n));
-  }
-  return got;
+  return test::readUntil(fd, [&](const std::string& got) { return got.ends_with(tail); });
 }
 
 TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
