@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "e2e/Holdings.h"
+#include "support/Holdings.h"
 #include "profile/MachineProfile.h"
 #include "platform/Json.h"
 #include "platform/RegistryStore.h"

@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "e2e/Holdings.h"
+#include "support/Holdings.h"
 #include "profile/MachineProfile.h"
 #include "platform/Json.h"
 #include "reporter/XRModemPlugin.h"

@@ -9,13 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 #include "platform/Posix.h"
+#include "support/Holdings.h"
 #include "support/ProcessResources.h"
 #include "support/TempDirectory.h"
 
@@ -103,12 +103,6 @@ bool eventually(Ready ready) {
   return false;
 }
 
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b);
-}
-
 class InterruptTest : public ::testing::TestWithParam<int> {
  protected:
   // A copy of an example machine.
@@ -123,7 +117,10 @@ class InterruptTest : public ::testing::TestWithParam<int> {
 // The modem line is a pty left at the kernel's settings, as a real port starts, whose modem
 // never answers. The signal comes once the first command has been written: the line is then
 // raw and the report waits for the reply.
-TEST_P(InterruptTest, DuringTheDialogueTheLineGetsItsSettingsBack) {
+class DialogueInterruptTest : public InterruptTest {};
+class ToolInterruptTest : public InterruptTest {};
+
+TEST_P(DialogueInterruptTest, TheLineGetsItsSettingsBack) {
   FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   ASSERT_TRUE(master && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0);
   const std::string line = ::ptsname(master.get());
@@ -153,12 +150,12 @@ TEST_P(InterruptTest, DuringTheDialogueTheLineGetsItsSettingsBack) {
   EXPECT_EQ(report.out(), "");
   termios after{};
   ASSERT_EQ(::tcgetattr(slave.get(), &after), 0);
-  EXPECT_TRUE(sameSettings(before, after));
+  EXPECT_TRUE(test::sameLine(before, after));
 }
 
 // The driver-listing tool hangs, with a job of its own in the background: both end with the
 // report.
-TEST_P(InterruptTest, DuringAToolItsWholeGroupEnds) {
+TEST_P(ToolInterruptTest, ItsWholeGroupEnds) {
   const std::string m = machine("torvin-prefs");
   const std::string pids = dir_.file("pids");
   const std::string tool = m + "/root/usr/sbin/drvxstat";
@@ -177,8 +174,10 @@ TEST_P(InterruptTest, DuringAToolItsWholeGroupEnds) {
   EXPECT_TRUE(eventually([&] { return !test::alive(toolPid) && !test::alive(background); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+// Each signal that ends the report once; the cleanup is the same for all of them.
+std::string signalName(const ::testing::TestParamInfo<int>& info) { return sigabbrev_np(info.param); }
+INSTANTIATE_TEST_SUITE_P(Signals, DialogueInterruptTest, ::testing::Values(SIGINT, SIGHUP), signalName);
+INSTANTIATE_TEST_SUITE_P(Signals, ToolInterruptTest, ::testing::Values(SIGTERM), signalName);
 
 // Closed standard descriptors are taken by /dev/null before anything else opens: the report is
 // never written into the modem's line (serial-pellan's scripted modem is the first thing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,6 +12,13 @@
 #include "profile/ScriptedModem.h"
 
 namespace xr::test {
+
+// The settings a line's user sees: flags, control characters and speeds.
+inline bool sameLine(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
 
 // What a report must give back: descriptors, threads, child processes, registry handles,
 // values and notification ports, and the modem line's attributes.

@@ -1,8 +1,7 @@
-#include "e2e/Holdings.h"
+#include "support/Holdings.h"
 
 #include <sys/wait.h>
 
-#include <cstring>
 #include <sstream>
 
 #include "support/Descriptors.h"
@@ -15,12 +14,6 @@ bool hasChildProcesses() {
   siginfo_t info{};
   // WNOWAIT: a zombie stays to be seen by the next look, and by the one who owns it.
   return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
-}
-
-bool sameLine(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 std::string describeSet(const std::set<int>& fds) {

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <umockdev.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "live/LiveRegistry.h"
+#include "live/LiveRegistryFeed.h"
+#include "live/UdevMonitor.h"
+#include "platform/Registry.h"
+#include "platform/RegistryObject.h"
+#include "platform/RunLoop.h"
+
+// What the hot-plug test and its benchmark do on a umockdev testbed: a USB modem whose ttys
+// arrive, the live registry fed by a udev monitor, and the plug-in's discovery of serial ports.
+namespace xr::test {
+
+inline std::string owned(gchar* s) {
+  std::string copy = s ? s : "";
+  g_free(s);
+  return copy;
+}
+
+// A CDC-ACM modem on bus 1: the USB device and its AT-command interface, bound.
+struct UsbModem {
+  UMockdevTestbed* testbed;
+  std::string device, interface;
+  UsbModem(UMockdevTestbed* bed, const std::string& name) : testbed(bed) {
+    device = owned(umockdev_testbed_add_device(testbed, "usb", name.c_str(), nullptr, "idVendor", "1234", "idProduct",
+                                               "5678", "bcdDevice", "0100", "busnum", "1", "devpath", "2", "product",
+                                               "Test Modem", nullptr, "DEVTYPE", "usb_device", nullptr));
+    interface = owned(umockdev_testbed_add_device(testbed, "usb", (name + ":1.0").c_str(), device.c_str(),
+                                                  "bInterfaceNumber", "00", "bInterfaceClass", "02",
+                                                  "bInterfaceSubClass", "02", "bInterfaceProtocol", "01", nullptr,
+                                                  "DEVTYPE", "usb_interface", nullptr));
+    umockdev_testbed_set_attribute_link(testbed, interface.c_str(), "driver", "../../../bus/usb/drivers/cdc_acm");
+  }
+  // A tty below the interface; adding it sends its "add" event, read when the loop next runs.
+  std::string addTty(int minor) const {
+    const std::string name = "ttyACM" + std::to_string(minor);
+    std::string tty = owned(umockdev_testbed_add_device(testbed, "tty", name.c_str(), interface.c_str(), "dev",
+                                                        ("166:" + std::to_string(minor)).c_str(), nullptr,
+                                                        "DEVNAME", ("/dev/" + name).c_str(), nullptr));
+    // sysfs links a class device to the device it belongs to; the testbed does not.
+    umockdev_testbed_set_attribute_link(testbed, tty.c_str(), "device", "..");
+    return tty;
+  }
+};
+
+// The live registry built and fed by a monitor armed before the walk (beforeWalk runs between
+// the two), installed while it lives. error says why there is no monitor.
+struct MonitoredRegistry {
+  std::unique_ptr<LiveRegistry> registry = std::make_unique<LiveRegistry>();
+  std::optional<ScopedRegistry> installed;
+  std::string error;
+  explicit MonitoredRegistry(const std::function<void()>& beforeWalk = {}) {
+    auto monitor = UdevMonitor::open(LiveRegistryFeed::subsystems(), &error);
+    if (beforeWalk) beforeWalk();
+    registry->build();
+    if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
+    installed.emplace(registry->store());
+  }
+  ~MonitoredRegistry() { registry->store()->setFeed(nullptr); }
+};
+
+// The discovery of serial ports as the plug-in arms it: a notification port in this thread's
+// run loop and a drained first-match iterator; ports holds the kernel names of those drained.
+struct PortDiscovery {
+  RegistryAccess access;
+  RegistryNotifierRef port = nullptr;
+  std::optional<ScopedRunLoopSource> source;
+  RegistryObject iterator;
+  std::vector<std::string> ports;
+  bool armed = false;
+
+  PortDiscovery() {
+    if (RegistryOpen(access.receive()) != kRegistrySuccess) return;
+    port = RegistryNotifierCreate(access.get());
+    source.emplace(RunLoop::current(), RegistryNotifierSource(port));
+    auto description = RegistryMatchClass("HwSerialBSDClient");
+    description->set("HwSerialBSDClientType", "HwSerialStream");
+    RegistryAddFirstMatch(port, "HwServiceFirstMatch", description, appeared, this, iterator.receive());
+    appeared(this, iterator.get());
+    armed = true;
+  }
+  ~PortDiscovery() {
+    iterator.reset();
+    source.reset();
+    if (port) RegistryNotifierDestroy(port);
+  }
+  static void appeared(void* context, RegistryHandle iterator) {
+    while (RegistryObject found{RegistryIteratorNext(iterator)}) {
+      RegistryValue name = RegistryEntryProperty(found.get(), "kernelName");
+      static_cast<PortDiscovery*>(context)->ports.push_back(name && name->string() ? *name->string() : "?");
+    }
+  }
+};
+
+}  // namespace xr::test
