@@ -2,6 +2,7 @@
 
 #include "live/LiveRegistryFeed.h"
 #include "live/UdevMonitor.h"
+#include "tools/xrdrvxstat/DriverListing.h"
 
 #include <unistd.h>
 
@@ -44,7 +45,15 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
   installed_.emplace(registry_->store());
   // The fixed paths name another system's tools; on Linux their work is done by these.
   std::string lister = options_.toolDirectory + "/" + kDriverListingTool;
-  if (executable(lister)) paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/drvxstat", lister));
+  if (executable(lister)) {
+    paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/drvxstat", lister));
+    // Launching it would cost 2-4 ms of a report of a few; its work is a short read of
+    // /sys/module, so this process does it (the program stays, for users).
+    driverListing_.emplace(lister, [root = options_.systemRoot](const std::vector<std::string>& args,
+                                                                std::string* output) {
+      return listDrivers(args, root, output);
+    });
+  }
   // A system tree other than / (tests) has its own processes, or none.
   if (options_.systemRoot != "/") paths_.push_back(std::make_unique<ScopedFixedPath>("/proc", options_.systemRoot + "/proc"));
   for (const char* lsof : {"/usr/bin/lsof", "/usr/sbin/lsof", "/bin/lsof"}) {

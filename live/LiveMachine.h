@@ -7,13 +7,15 @@
 
 #include "live/LiveRegistry.h"
 #include "platform/PlatformRoot.h"
+#include "platform/Process.h"
 #include "platform/RegistryStore.h"
 
 namespace xr {
 
 // This machine, reported on when no machine profile is given: the registry built from sysfs
 // is installed, and the fixed tool paths lead to what does their work on Linux (our
-// driver-listing tool, the system's lsof). Destroying it gives all of that back.
+// driver-listing tool, served in process, and the system's lsof). Destroying it gives all of
+// that back.
 class LiveMachine {
  public:
   struct Options {
@@ -50,6 +52,7 @@ class LiveMachine {
   std::unique_ptr<LiveRegistry> registry_;
   std::optional<ScopedRegistry> installed_;
   std::vector<std::unique_ptr<ScopedFixedPath>> paths_;
+  std::optional<ScopedInProcessTool> driverListing_;
 };
 
 }  // namespace xr

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -77,10 +78,14 @@ class Process {
         output_(std::move(output)),
         exitWatch_(std::move(exitWatch)),
         groupCleanup_(SignalCleanup::addProcessGroup(pid)) {}
+  // A tool served in process (ScopedInProcessTool): already ended, its output to be read.
+  Process(LaunchKey, FileDescriptor output, Termination ended)
+      : pid_(0), output_(std::move(output)), reaped_(true), termination_(ended) {}
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
+  // 0 for a tool served in process.
   pid_t pid() const { return pid_; }
   // Reading end of the output pipe (blocking, close-on-exec); -1 once taken or closed.
   int outputDescriptor() const { return output_.get(); }
@@ -122,6 +127,24 @@ class Process {
   Termination termination_;
   CleanupEntry groupCleanup_;
   FileDescriptor statusPipe_;  // only while the host ignores SIGCHLD: the wrapping shell's report
+};
+
+// For one scope, launching the program at path (as given to Process::launch, with the default
+// LaunchOptions) runs tool on the launching thread instead: a Process that has already ended
+// with tool's exit status, its output in place of the pipe. For a program of our own whose work is a short read of the
+// system, so a report does not pay for a process launch. The previous one is put back.
+class ScopedInProcessTool {
+ public:
+  // Returns the exit status; writes the tool's whole output (stdout and stderr).
+  using Tool = std::function<int(const std::vector<std::string>& args, std::string* output)>;
+  ScopedInProcessTool(std::string path, Tool tool);
+  ~ScopedInProcessTool();
+  ScopedInProcessTool(const ScopedInProcessTool&) = delete;
+  ScopedInProcessTool& operator=(const ScopedInProcessTool&) = delete;
+
+ private:
+  std::string path_;
+  std::shared_ptr<const Tool> saved_;
 };
 
 }  // namespace xr

@@ -1,7 +1,9 @@
 // xrdrvxstat on a fake system tree: a line per driver or module, the version in parentheses
-// only when the module declares one.
+// only when the module declares one. The live machine serves the same listing in process.
 #include <gtest/gtest.h>
 
+#include "live/LiveMachine.h"
+#include "platform/Process.h"
 #include "support/FakeSystem.h"
 #include "support/RunProgram.h"
 
@@ -24,14 +26,25 @@ TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
   sys.attribute("/sys/module/8250/parameters/nr_uarts", "4");
   sys.attribute("/sys/module/evil/version", "1.0 (beta)");
   sys.directory("/sys/bus/platform/drivers/serial8250");
+  std::string error;
+  auto live = LiveMachine::open({sys.root(), XR_BINARY_DIR "/bin", ""}, &error);
+  ASSERT_TRUE(live) << error;
+  // The program, and the same listing through the live machine's tool path (a launched tool
+  // would get no XRREPORT_SYSTEM_ROOT and list this machine).
+  auto listing = [&](const std::vector<std::string>& args) {
+    test::ProgramResult r =
+        test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", args, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+    std::optional<Process::Result> served = Process::run(resolvePath("/usr/sbin/drvxstat"), args);
+    EXPECT_TRUE(served && served->success() && served->output == r.out) << (served ? served->output : "not run");
+    return r;
+  };
 
   const ListingCase cases[] = {{"cdc_acm", " cdc_acm (0.26) <>"}, {"option", " option <usb_wwan usbserial>"},
                                {"8250", " 8250 <>"},            {"serial8250", " serial8250 <>"},
                                {"evil", " evil <>"},            {"missing", nullptr},
                                {"../bus", nullptr}};
   for (const ListingCase& c : cases) {
-    test::ProgramResult r =
-        test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", std::string("-b") + c.name}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+    test::ProgramResult r = listing({"-l", std::string("-b") + c.name});
     ASSERT_EQ(r.status, 0) << c.name << r.err;
     if (!c.expectedVersionPart) {
       EXPECT_EQ(r.out, "") << c.name;
@@ -41,12 +54,11 @@ TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
     EXPECT_TRUE(r.out.ends_with(std::string(c.expectedVersionPart) + "\n")) << c.name << ": " << r.out;
   }
   // Several names in one run: a line for each that is there, in the listing's order.
-  test::ProgramResult some = test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", "-boption", "-bmissing", "-bcdc_acm"},
-                                              {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  test::ProgramResult some = listing({"-l", "-boption", "-bmissing", "-bcdc_acm"});
   ASSERT_EQ(some.status, 0) << some.err;
   EXPECT_EQ(std::count(some.out.begin(), some.out.end(), '\n'), 2) << some.out;
   EXPECT_LT(some.out.find(" cdc_acm (0.26) <>\n"), some.out.find(" option <usb_wwan usbserial>\n")) << some.out;
-  test::ProgramResult all = test::runProgram(XR_BINARY_DIR "/bin/xrdrvxstat", {"-l", "--root", sys.root()});
+  test::ProgramResult all = listing({"-l", "--root", sys.root()});
   EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5) << all.out;
 }
 
