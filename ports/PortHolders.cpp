@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/Posix.h"
@@ -117,54 +119,85 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
 
   DirectoryStream proc(openDirectory(AT_FDCWD, procRoot_.c_str()));
   if (!proc) return result;
-  // What each link text leads to, for the whole pass: a desktop's processes hold the same few
-  // files (/dev/null, their terminal, libraries), so each is stat'ed once, not once per
-  // descriptor. Texts are paths in the reading process's namespace, which is ours.
-  std::unordered_map<std::string, std::vector<size_t>> seen;
-  std::vector<size_t> matched;
-  char link[4096];
-  char fdPath[32];
+  std::vector<int> pids;
   while (const char* entry = proc.next()) {
-    const auto pid = pidOf(entry);
-    if (!pid) continue;
-    std::snprintf(fdPath, sizeof fdPath, "%d/fd", *pid);
-    FdDirectory fds(proc.fd(), fdPath);
-    if (!fds) {
-      if (errno == EACCES || errno == EPERM) ++result.uninspected;
-      continue;  // gone, or not a process
-    }
-    matched.clear();
-    bool denied = false;
-    while (const char* fd = fds.next()) {
-      const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
-      if (n <= 0) {
-        denied = denied || errno == EACCES || errno == EPERM;
-        continue;  // closed since the listing, or not ours to read
+    if (const auto pid = pidOf(entry)) pids.push_back(*pid);
+  }
+  struct Part {
+    std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
+    int uninspected = 0;
+  };
+  // The pids from..to, into part.
+  auto pass = [&index, procFd = proc.fd(), &pids](size_t from, size_t to, Part* part) {
+    // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
+    // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
+    // paths in the reading process's namespace, which is ours.
+    std::unordered_map<std::string, std::vector<size_t>> seen;
+    std::vector<size_t> matched;
+    char link[4096];
+    char fdPath[32];
+    for (size_t i = from; i < to; ++i) {
+      std::snprintf(fdPath, sizeof fdPath, "%d/fd", pids[i]);
+      FdDirectory fds(procFd, fdPath);
+      if (!fds) {
+        if (errno == EACCES || errno == EPERM) ++part->uninspected;
+        continue;  // gone, or not a process
       }
-      // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
-      if (link[0] != '/') continue;
-      std::string text(link, static_cast<size_t>(n));
-      if (auto it = index.byPath.find(text); it != index.byPath.end()) {
-        matched.insert(matched.end(), it->second.begin(), it->second.end());
-        continue;
-      }
-      auto [known, added] = seen.try_emplace(std::move(text));
-      if (added) {
-        // By device number: the port opened under another name. A target that cannot be
-        // stat'ed, such as a profile's device this machine lacks, is no port here.
-        struct stat st{};
-        if (::fstatat(fds.fd(), fd, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
-          if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) known->second = it->second;
+      matched.clear();
+      bool denied = false;
+      while (const char* fd = fds.next()) {
+        const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
+        if (n <= 0) {
+          denied = denied || errno == EACCES || errno == EPERM;
+          continue;  // closed since the listing, or not ours to read
         }
+        // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
+        if (link[0] != '/') continue;
+        std::string text(link, static_cast<size_t>(n));
+        if (auto it = index.byPath.find(text); it != index.byPath.end()) {
+          matched.insert(matched.end(), it->second.begin(), it->second.end());
+          continue;
+        }
+        auto [known, added] = seen.try_emplace(std::move(text));
+        if (added) {
+          // By device number: the port opened under another name. A target that cannot be
+          // stat'ed, such as a profile's device this machine lacks, is no port here.
+          struct stat st{};
+          if (::fstatat(fds.fd(), fd, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
+            if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) known->second = it->second;
+          }
+        }
+        matched.insert(matched.end(), known->second.begin(), known->second.end());
       }
-      matched.insert(matched.end(), known->second.begin(), known->second.end());
+      if (denied && matched.empty()) ++part->uninspected;
+      if (!matched.empty()) part->matches.emplace_back(pids[i], matched);
     }
-    if (denied && matched.empty()) ++result.uninspected;
-    if (matched.empty()) continue;
-    std::sort(matched.begin(), matched.end());
-    matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
-    const ProcessRef process{*pid, processName(*pid).value_or("")};
-    for (size_t port : matched) result.holders[port].push_back(process);
+  };
+  // The pass is system calls for every descriptor of every process, most of its time in the
+  // kernel: a second thread takes half the processes.
+  constexpr size_t kSplitFrom = 64;
+  const bool split = pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
+  const size_t half = split ? pids.size() / 2 : pids.size();
+  Part parts[2];
+  {
+    std::jthread helper;
+    if (half < pids.size()) {
+      try {
+        helper = std::jthread(pass, half, pids.size(), &parts[1]);
+      } catch (const std::system_error&) {
+      }
+    }
+    pass(0, half, &parts[0]);
+    if (!helper.joinable()) pass(half, pids.size(), &parts[1]);
+  }
+  for (Part& part : parts) {
+    result.uninspected += part.uninspected;
+    for (auto& [pid, matched] : part.matches) {
+      std::sort(matched.begin(), matched.end());
+      matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
+      const ProcessRef process{pid, processName(pid).value_or("")};
+      for (size_t port : matched) result.holders[port].push_back(process);
+    }
   }
   for (auto& holders : result.holders)
     std::sort(holders.begin(), holders.end(), [](const ProcessRef& a, const ProcessRef& b) { return a.pid < b.pid; });

@@ -59,14 +59,16 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
 
 std::vector<DictionaryRef> XRModemPortsPlugin::portItems() {
   const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
-  const HolderScan scan = holders_.scan(ports);
-  // One run of the driver-listing tool for every driver: each run is a process launch.
+  // One run of the driver-listing tool for every driver (each run is a process launch),
+  // running while the holders pass reads /proc.
   std::vector<std::string> bundleIDs;
   for (const SerialPortRecord& port : ports) {
     if (port.bundleIdentifier && std::find(bundleIDs.begin(), bundleIDs.end(), *port.bundleIdentifier) == bundleIDs.end())
       bundleIDs.push_back(*port.bundleIdentifier);
   }
-  versions_ = loadedDriverVersions(bundleIDs, this).value_or(std::map<std::string, std::string>{});
+  LoadedDriverVersions listing(std::move(bundleIDs), this);
+  const HolderScan scan = holders_.scan(ports);
+  versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));
   return items;

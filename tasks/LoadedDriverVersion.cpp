@@ -21,20 +21,30 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
   return driverVersionFromDrvxStatOutput(runner.output());
 }
 
-std::optional<std::map<std::string, std::string>> loadedDriverVersions(const std::vector<std::string>& bundleIDs,
-                                                                       TaskRunnerClient* client) {
+LoadedDriverVersions::LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client)
+    : bundleIDs_(std::move(bundleIDs)) {
   const std::string tool = resolvePath(kDrvxStat);
   if (!fileExistsAtPath(tool)) {
     traceNote("tool ", tool, ": missing");
-    return std::nullopt;
+    toolMissing_ = true;
+    return;
   }
-  std::map<std::string, std::string> versions;
-  if (bundleIDs.empty()) return versions;
+  if (bundleIDs_.empty()) return;
   std::vector<std::string> arguments{"-l"};
-  for (const std::string& id : bundleIDs) arguments.push_back("-b" + id);
-  SynchronousTaskRunner runner(client, tool, arguments);
-  runner.startTask();
-  const std::optional<std::string> output = runner.output();
+  for (const std::string& id : bundleIDs_) arguments.push_back("-b" + id);
+  runner_ = std::make_unique<SynchronousTaskRunner>(client, tool, arguments);
+  runner_->launchTask();
+}
+
+LoadedDriverVersions::~LoadedDriverVersions() = default;
+
+std::optional<std::map<std::string, std::string>> LoadedDriverVersions::versions() {
+  if (toolMissing_) return std::nullopt;
+  std::map<std::string, std::string> versions;
+  if (!runner_) return versions;
+  runner_->finishTask();
+  const std::vector<std::string>& bundleIDs = bundleIDs_;
+  const std::optional<std::string> output = runner_->output();
   if (!output) return versions;
   // Each line: index, references, address, sizes, then "NAME (VERSION) <...>".
   size_t start = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,10 +16,26 @@ namespace xr {
 // when its output holds no such text.
 std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client);
 
-// The loaded versions of several drivers from one run of the tool (one -b per identifier):
-// each identifier whose line holds a version, mapped to it. nullopt when the tool is not there.
-std::optional<std::map<std::string, std::string>> loadedDriverVersions(const std::vector<std::string>& bundleIDs,
-                                                                       TaskRunnerClient* client);
+class SynchronousTaskRunner;
+
+// The loaded versions of several drivers from one run of the tool (one -b per identifier).
+// The tool is launched when this is made, so the caller can do other work while it runs.
+class LoadedDriverVersions {
+ public:
+  LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client);
+  ~LoadedDriverVersions();
+  LoadedDriverVersions(const LoadedDriverVersions&) = delete;
+  LoadedDriverVersions& operator=(const LoadedDriverVersions&) = delete;
+
+  // Waits for the tool (once): each identifier whose line holds a version, mapped to it.
+  // nullopt when the tool is not there.
+  std::optional<std::map<std::string, std::string>> versions();
+
+ private:
+  std::vector<std::string> bundleIDs_;
+  bool toolMissing_ = false;
+  std::unique_ptr<SynchronousTaskRunner> runner_;  // nullptr: no tool, or nothing to ask
+};
 
 // The text in the first parentheses of the tool's output; nullopt when either is missing or
 // the ")" comes first.

@@ -5,10 +5,19 @@
 namespace xr {
 
 void SynchronousTaskRunner::startTask() {
+  launchTask();
+  finishTask();
+}
+
+void SynchronousTaskRunner::launchTask() {
   TaskRunner::startTask();
   if (_client) _client->taskStarted();
   setOutput("");
-  if (!launch()) return;
+  launch();
+}
+
+void SynchronousTaskRunner::finishTask() {
+  if (!_task) return;
   Process::Result result = _task->collect(_limits);
   traceFailure(result);
   if (!result.success()) return;

@@ -19,6 +19,10 @@ class SynchronousTaskRunner : public TaskRunner {
 
   // Sends taskStarted, then runs the tool and returns when it has exited.
   void startTask() override;
+  // startTask in two halves, for a caller with other work to do while the tool runs:
+  // launchTask sends taskStarted and launches the tool, finishTask (once) waits for its end.
+  void launchTask();
+  void finishTask();
 
  private:
   std::optional<std::string> _output;
