@@ -54,8 +54,12 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
       return listDrivers(args, root, output);
     });
   }
-  // A system tree other than / (tests) has its own processes, or none.
-  if (options_.systemRoot != "/") paths_.push_back(std::make_unique<ScopedFixedPath>("/proc", options_.systemRoot + "/proc"));
+  // A system tree other than / (tests) has its own processes, or none, and its own UUCP lock
+  // directories: a report on it never meets this machine's locks or leaves one there.
+  if (options_.systemRoot != "/") {
+    for (const char* path : {"/proc", "/var/lock", "/run/lock"})
+      paths_.push_back(std::make_unique<ScopedFixedPath>(path, options_.systemRoot + path));
+  }
   for (const char* lsof : {"/usr/bin/lsof", "/usr/sbin/lsof", "/bin/lsof"}) {
     if (executable(lsof)) {
       paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/lsof", lsof));

@@ -19,7 +19,7 @@ namespace xr {
 class LiveMachine {
  public:
   struct Options {
-    std::string systemRoot = "/";     // where sys/ and dev/ are read
+    std::string systemRoot = "/";     // where sys/, dev/, proc/ and the lock directories are
     std::string toolDirectory;        // where our driver-listing tool is; empty: none
     std::string familyTablePath;      // the USB modem family table; empty or missing: empty table
   };

@@ -67,10 +67,11 @@ TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
 }
 
 // With nothing to find, the modem section is the empty machine's; the ports section has the
-// one UART, and no processes, since the fake tree has none.
+// one UART, no processes, since the fake tree has none, and the lock file in its /run/lock.
 TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {
   test::FakeSystem sys;
   sys.nothingToFind();
+  sys.write("/run/lock/LCK..ttyS0", "junk\n");
   test::ProgramResult live =
       test::runProgram(kXrreport, {"--format", "json"}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
   test::ProgramResult empty = test::runProgram(kXrreport, {"--format", "json", "--machine", XR_SOURCE_DIR "/examples/empty"});
@@ -80,9 +81,9 @@ TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {
   ASSERT_TRUE(reports.array() && reports.array()->size() == 2) << live.out;
   ASSERT_TRUE(emptyReports.array() && emptyReports.array()->size() == 2) << empty.out;
   EXPECT_EQ(toJson((*reports.array())[0]), toJson((*emptyReports.array())[0]));
-  EXPECT_EQ(toJson((*reports.array())[1]), toJson(parseJson(R"({"_items": [{"_name": "ttyS0",
+  EXPECT_EQ(toJson((*reports.array())[1]), toJson(parseJson(R"j({"_items": [{"_name": "ttyS0",
       "xrport_device": "/dev/ttyS0", "xrport_kind": "Built-in UART", "xrport_uarttype": "16550A",
-      "xrport_driver": "serial"}]})").value));
+      "xrport_driver": "serial", "xrport_lockedby": "unknown (the lock file names no process)"}]})j").value));
 }
 
 }  // namespace
