@@ -59,6 +59,7 @@ class FaultTest : public ::testing::Test {
   // A copy of the example machine to change before the report.
   std::string copyOf(const std::string& example) {
     const std::string machine = dir_.file(example);
+    fs::remove_all(machine);  // a case's earlier copy
     fs::copy(kExamples + "/" + example, machine, fs::copy_options::recursive);
     return machine;
   }
@@ -95,42 +96,24 @@ class FaultTest : public ::testing::Test {
 
 // The line drops once a reply is complete, as the next command arrives, or halfway through a
 // reply: that command gets no answer; what came before stays in the report.
-struct HangUp {
-  const char* name;
-  const char* script;
-  Commands sent;
-  friend void PrintTo(const HangUp& h, std::ostream* os) { *os << h.name; }
-};
-
-class ModemGoesAwayTest : public FaultTest, public ::testing::WithParamInterface<HangUp> {};
-
-TEST_P(ModemGoesAwayTest, AnswersBeforeTheDropStay) {
-  test::inChildProcess([&] {
-    const std::string machine = copyOf("serial-pellan");
-    write(machine + "/modem.json", GetParam().script);
-    Commands sent;
-    const Value item = report(machine, &sent);
-    EXPECT_EQ(sent, GetParam().sent);
-    EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
-    EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("serial-pellan", "xrmodem_fwvers"));
-    EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
-    // Without the modem's answer there is no country code, not the 181 it never finished.
-    EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
-  });
+TEST_F(FaultTest, ModemGoesAwayAndAnswersBeforeTheDropStay) {
+  const char* const answers = R"js("ATI4": "Tarvo Internal Modem", "ATI12": "S1", "ATI1": "TARVO VERSION 0005 (PELLAN/UCJ)")js";
+  for (const std::string drop : {R"js(, "ATI5": "181"}, "Silent": ["ATI5"])js", R"js(}, "RawResponses": {"ATI5": "\r\n18"})js"}) {
+    SCOPED_TRACE(drop);
+    test::inChildProcess([&] {
+      const std::string machine = copyOf("serial-pellan");
+      write(machine + "/modem.json", R"js({"HangUpAfter": ["ATI5"], "Responses": {)js" + std::string(answers) + drop + "}");
+      Commands sent;
+      const Value item = report(machine, &sent);
+      EXPECT_EQ(sent, (Commands{"ATI4", "ATI12", "ATI1", "ATI5"}));
+      EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
+      EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("serial-pellan", "xrmodem_fwvers"));
+      EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
+      // Without the modem's answer there is no country code, not the 181 it never finished.
+      EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
+    });
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, ModemGoesAwayTest,
-    ::testing::Values(
-        HangUp{"BetweenCommands", R"js({"Responses": {"ATI4": "Tarvo Internal Modem", "ATI12": "S1",
-                 "ATI1": "TARVO VERSION 0005 (PELLAN/UCJ)", "ATI5": "181"},
-                 "Silent": ["ATI5"], "HangUpAfter": ["ATI5"]})js",
-               {"ATI4", "ATI12", "ATI1", "ATI5"}},
-        HangUp{"MidReply", R"js({"Responses": {"ATI4": "Tarvo Internal Modem", "ATI12": "S1",
-                 "ATI1": "TARVO VERSION 0005 (PELLAN/UCJ)"},
-                 "RawResponses": {"ATI5": "\r\n18"}, "HangUpAfter": ["ATI5"]})js",
-               {"ATI4", "ATI12", "ATI1", "ATI5"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The driver-listing tool sits silent for a while before it answers: the report waits for it
 // and shows the loaded version it then prints.
@@ -148,11 +131,9 @@ TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
 
 // The modem's device is held by another program (its UUCP lock names a live process) or is
 // not there: the modem is not spoken to, the rest of the report is made.
-class DeviceFaultTest : public FaultTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
-  const bool locked = GetParam();
-  test::inChildProcess([&] {
+TEST_F(FaultTest, ModemDeviceCannotBeOpened) {
+  for (bool locked : {true, false}) test::inChildProcess([&] {
+    SCOPED_TRACE(locked ? "locked" : "missing");
     const std::string machine = copyOf("serial-pellan");
     InProcessReport report(machine);
     ASSERT_TRUE(report.ok()) << report.error();
@@ -180,9 +161,6 @@ TEST_P(DeviceFaultTest, ModemDeviceCannotBeOpened) {
     EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("serial-pellan", "xrmodem_driverinfo"));
   });
 }
-
-INSTANTIATE_TEST_SUITE_P(Faults, DeviceFaultTest, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Locked" : "Missing"); });
 
 }  // namespace
 }  // namespace xr

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "hardware/ProbeFixture.h"
+#include "support/ProbeFixture.h"
 #include "platform/Json.h"
 
 namespace xr {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "hardware/ProbeFixture.h"
+#include "support/ProbeFixture.h"
 
 namespace xr {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "hardware/ProbeFixture.h"
+#include "support/ProbeFixture.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RunLoop.h"
 

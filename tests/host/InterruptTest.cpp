@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <thread>
 
 #include "platform/Posix.h"
+#include "support/Descriptors.h"
 #include "support/Holdings.h"
 #include "support/ProcessResources.h"
 #include "support/TempDirectory.h"
@@ -24,7 +24,6 @@ extern char** environ;
 namespace xr {
 namespace {
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
 const std::string kExamples = XR_SOURCE_DIR "/examples";
@@ -93,15 +92,8 @@ class Report {
   std::string out_, err_;
 };
 
-// Waits (a watchdog, not a measurement) until ready() holds.
-template <typename Ready>
-bool eventually(Ready ready) {
-  for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
-    if (ready()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return false;
-}
+// A watchdog, not a measurement.
+constexpr auto kPatience = std::chrono::seconds(20);
 
 class InterruptTest : public ::testing::TestWithParam<int> {
  protected:
@@ -135,15 +127,9 @@ TEST_P(DialogueInterruptTest, TheLineGetsItsSettingsBack) {
   registry = std::regex_replace(registry, std::regex("/dev/cu\\.modem"), line);
   std::ofstream(m + "/registry.json", std::ios::trunc) << registry;
 
-  ::fcntl(master.get(), F_SETFL, O_NONBLOCK);
   Report report({"--machine", m});
-  std::string written;
-  ASSERT_TRUE(eventually([&] {
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(master.get(), buffer, sizeof buffer)) > 0) written.append(buffer, static_cast<size_t>(n));
-    return written.find("AT") != std::string::npos;
-  })) << "no command reached the line";
+  const std::string written = test::readUntil(master.get(), [](const std::string& got) { return got.find("AT") != std::string::npos; });
+  ASSERT_NE(written.find("AT"), std::string::npos) << "no command reached the line";
   ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
   const int status = report.finish();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
@@ -164,14 +150,14 @@ TEST_P(ToolInterruptTest, ItsWholeGroupEnds) {
   fs::permissions(tool, fs::perms::owner_all);
 
   Report report({"--machine", m});
-  ASSERT_TRUE(eventually([&] { return fs::exists(pids); })) << "the tool did not start";
+  ASSERT_TRUE(test::eventually([&] { return fs::exists(pids); }, kPatience)) << "the tool did not start";
   pid_t toolPid = 0, background = 0;
   std::ifstream(pids) >> toolPid >> background;
   ASSERT_TRUE(toolPid > 0 && background > 0);
   ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
   const int status = report.finish();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
-  EXPECT_TRUE(eventually([&] { return !test::alive(toolPid) && !test::alive(background); }));
+  EXPECT_TRUE(test::eventually([&] { return !test::alive(toolPid) && !test::alive(background); }, kPatience));
 }
 
 // Each signal that ends the report once; the cleanup is the same for all of them.

@@ -1,7 +1,6 @@
 // xrreport --watch: the report made again on registry arrivals, printed only when it changed,
 // and ended by SIGINT or SIGTERM with exit status 0.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 
 #include <thread>
@@ -11,11 +10,10 @@
 #include "platform/Process.h"
 #include "profile/MachineProfile.h"
 #include "reporter/XRModemReporter.h"
+#include "support/Descriptors.h"
 
 namespace xr {
 namespace {
-
-using namespace std::chrono_literals;
 
 std::string modemReport() {
   return toJson(Value(XRModemReporter().updateDictionary(makeDictionary({{"_items", makeArray()}}))), -1);
@@ -76,21 +74,6 @@ TEST(ReportWatch, ReportsAgainOnArrivalsAndPrintsOnlyWhatChanged) {
   EXPECT_EQ(loop.sourceCount(), 0u);
 }
 
-// Reads from fd until a newline or the deadline; what was read.
-std::string readLine(int fd, std::chrono::seconds limit) {
-  std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buf[4096];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, static_cast<size_t>(n));
-  }
-  return line;
-}
-
 // The real xrreport, watching an empty machine: one JSON line, then a signal ends it cleanly.
 TEST(XrreportWatch, SigintAndSigtermEndTheWatchWithStatusZero) {
   for (int sig : {SIGINT, SIGTERM}) {
@@ -99,7 +82,7 @@ TEST(XrreportWatch, SigintAndSigtermEndTheWatchWithStatusZero) {
     auto process = Process::launch(XR_BINARY_DIR "/bin/xrreport",
                                    {"--watch", "--format", "json", "--machine", XR_SOURCE_DIR "/examples/empty"}, &error);
     ASSERT_TRUE(process) << error;
-    const std::string line = readLine(process->outputDescriptor(), 10s);
+    const std::string line = test::readUntil(process->outputDescriptor(), [](const std::string& got) { return got.find('\n') != std::string::npos; });
     ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
     EXPECT_TRUE(parseJson(line).ok()) << line;
     EXPECT_TRUE(line.starts_with("[{")) << line;

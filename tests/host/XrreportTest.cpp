@@ -37,19 +37,16 @@ struct Installation : TempDirectory {
     fs::create_directories(fs::path(binary_).parent_path());
     fs::copy_file(XR_BINARY_DIR "/bin/xrreport", binary_);
   }
-  ProgramResult run(const std::vector<std::string>& args, const std::string& mode = "",
-                    const std::string& pluginPath = "") const {
-    return test::runProgram(binary_, args, {{"HOSTTEST_MODE", mode}, {"XRREPORT_PLUGIN_PATH", pluginPath}});
-  }
-  // As run, but as a user's process: root (as the tests may run) loses its right to pass any
+  // asUser: as a user's process; root (as the tests may run) loses its right to pass any
   // file's permissions, so a file mode of 0 means what it means to everyone else.
-  ProgramResult runAsUser(const std::vector<std::string>& args, const std::string& mode = "",
-                          const std::string& pluginPath = "") const {
-    if (::geteuid() != 0) return run(args, mode, pluginPath);
-    std::vector<std::string> wrapped{"--inh-caps=-dac_override,-dac_read_search",
-                                     "--bounding-set=-dac_override,-dac_read_search", binary_};
-    wrapped.insert(wrapped.end(), args.begin(), args.end());
-    return test::runProgram("/usr/bin/setpriv", wrapped,
+  ProgramResult run(const std::vector<std::string>& args, const std::string& mode = "",
+                    const std::string& pluginPath = "", bool asUser = false) const {
+    std::vector<std::string> command{binary_};
+    if (asUser && ::geteuid() == 0)
+      command.insert(command.begin(), {"/usr/bin/setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                                       "--bounding-set=-dac_override,-dac_read_search"});
+    command.insert(command.end(), args.begin(), args.end());
+    return test::runProgram(command.front(), {command.begin() + 1, command.end()},
                             {{"HOSTTEST_MODE", mode}, {"XRREPORT_PLUGIN_PATH", pluginPath}});
   }
 
@@ -81,7 +78,9 @@ DictionaryRef item(const std::string& bundle, const std::string& root) {
   });
 }
 
-TEST(XrreportFormats, JsonIsAnArrayOfOneReportPerPluginInBundleOrder) {
+// JSON: an array of one report per plug-in, in bundle order. Text: the keys through the
+// plug-in's string table.
+TEST(XrreportFormats, JsonInBundleOrderAndTextThroughTheStringTable) {
   Installation install;
   addBundle(install, "Beta");
   addBundle(install, "Alpha");
@@ -89,7 +88,6 @@ TEST(XrreportFormats, JsonIsAnArrayOfOneReportPerPluginInBundleOrder) {
   ProgramResult r = install.run({"--machine", machine.path(), "--format", "json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-
   JsonResult parsed = parseJson(r.out);
   ASSERT_TRUE(parsed.ok()) << parsed.error;
   const ArrayRef expected = makeArray();
@@ -99,12 +97,9 @@ TEST(XrreportFormats, JsonIsAnArrayOfOneReportPerPluginInBundleOrder) {
     expected->push_back(report);
   }
   EXPECT_EQ(parsed.value, Value(expected)) << r.out;
-}
 
-TEST(XrreportFormats, TextShowsKeysThroughThePluginsStringTable) {
-  Installation install;
-  addBundle(install, "Alpha");
-  const std::string full =
+  fs::remove_all(install.file("Beta.xrplugin"));
+  const std::string text =
       "Alpha:\n\n    Test Item:\n\n"
       "      Bundle: Alpha.xrplugin\n"
       "      Platform Root: /\n"
@@ -115,18 +110,8 @@ TEST(XrreportFormats, TextShowsKeysThroughThePluginsStringTable) {
       "      List:\n        one\n        two\n"
       "      Nested:\n        Inner: deep\n"
       "      hosttest_untranslated: shown by its key\n\n";
-  struct Case {
-    std::vector<std::string> args;
-    std::string mode, out;
-  } cases[] = {
-      {{"--format", "text"}, "", full},
-      {{}, "no-items", "Alpha:\n\n    No information found.\n\n"},
-  };
-  for (const Case& c : cases) {
-    ProgramResult r = install.run(c.args, c.mode);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, c.out);
-  }
+  EXPECT_EQ(install.run({"--format", "text"}).out, text);
+  EXPECT_EQ(install.run({}, "no-items").out, "Alpha:\n\n    No information found.\n\n");
 }
 
 // Status 0 writes the text on stdout and nothing on stderr; status 2 writes nothing on stdout
@@ -283,8 +268,8 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
     Installation install;
     install.makeDirectory("m");
     c.make(install);
-    const ProgramResult r = install.runAsUser({"--machine", install.file(c.profile), "--format", "json"}, c.mode,
-                                              c.pluginPath.empty() ? "" : install.file(c.pluginPath));
+    const ProgramResult r = install.run({"--machine", install.file(c.profile), "--format", "json"}, c.mode,
+                                        c.pluginPath.empty() ? "" : install.file(c.pluginPath), true);
     fs::permissions(install.file("m"), fs::perms::owner_all);  // so that it can be removed
     const std::string named = c.file.empty() ? "" : install.file(c.file) + ": ";
     EXPECT_EQ(r.status, 1);

@@ -198,49 +198,41 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // /dev/modem names the port it leads to, however it leads there.
-struct ModemLinkCase {
-  const char* name;
-  std::function<void(const FakeSystem&)> make;
-  bool isModem;
-};
-
-void PrintTo(const ModemLinkCase& c, std::ostream* os) { *os << c.name; }
-
-class ModemLinkCases : public ::testing::TestWithParam<ModemLinkCase> {};
-
-TEST_P(ModemLinkCases, NamesThePort) {
-  FakeSystem sys;
-  usbModem(sys);
-  sys.link("/dev/serial/by-id/usb-Tarvo-if00", "/dev/ttyACM0");
-  GetParam().make(sys);
-  LiveRegistry live({sys.root(), {}});
-  live.build();
-  const RegistryStore& store = *live.store();
-  const RegistryEntry* port = store.entryAtPath(kAcmEntry);
-  ASSERT_NE(port, nullptr);
-  const char* name = GetParam().isModem ? "modem" : "ttyACM0";
-  const char* callout = GetParam().isModem ? "/dev/modem" : "/dev/ttyACM0";
-  EXPECT_EQ(store.property(port, "HwTTYDevice"), Value(name));
-  EXPECT_EQ(store.property(port, "HwTTYBaseName"), Value(name));
-  EXPECT_EQ(store.property(port, "HwCalloutDevice"), Value(sys.root() + callout));
-  EXPECT_EQ(store.property(port, "kernelName"), Value("ttyACM0"));
-  ArrayRef links = makeArray({"/dev/serial/by-id/usb-Tarvo-if00"});
-  if (GetParam().isModem) links->insert(links->begin(), Value("/dev/modem"));
-  EXPECT_EQ(store.property(port, "deviceLinks"), Value(links));
+TEST(LiveRegistry, DevModemNamesThePortItLeadsTo) {
+  struct Case {
+    const char* name;
+    std::function<void(const FakeSystem&)> make;
+    bool isModem;
+  } cases[] = {
+      {"relative link", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "ttyACM0"); }, true},
+      {"absolute link", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "/dev/ttyACM0"); }, true},
+      {"through a by-id link", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "serial/by-id/usb-Tarvo-if00"); }, true},
+      {"node", [](const FakeSystem& sys) { sys.node("/dev/modem", 166, 0); }, true},
+      {"node of another port", [](const FakeSystem& sys) { sys.node("/dev/modem", 166, 1); }, false},
+      {"dangling", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "ttyACM7"); }, false},
+      {"loop", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "modem"); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem sys;
+    usbModem(sys);
+    sys.link("/dev/serial/by-id/usb-Tarvo-if00", "/dev/ttyACM0");
+    c.make(sys);
+    LiveRegistry live({sys.root(), {}});
+    live.build();
+    const RegistryStore& store = *live.store();
+    const RegistryEntry* port = store.entryAtPath(kAcmEntry);
+    ASSERT_NE(port, nullptr);
+    const char* name = c.isModem ? "modem" : "ttyACM0";
+    EXPECT_EQ(store.property(port, "HwTTYDevice"), Value(name));
+    EXPECT_EQ(store.property(port, "HwTTYBaseName"), Value(name));
+    EXPECT_EQ(store.property(port, "HwCalloutDevice"), Value(sys.root() + "/dev/" + name));
+    EXPECT_EQ(store.property(port, "kernelName"), Value("ttyACM0"));
+    ArrayRef links = makeArray({"/dev/serial/by-id/usb-Tarvo-if00"});
+    if (c.isModem) links->insert(links->begin(), Value("/dev/modem"));
+    EXPECT_EQ(store.property(port, "deviceLinks"), Value(links));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    DevModem, ModemLinkCases,
-    ::testing::Values(
-        ModemLinkCase{"RelativeLink", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "ttyACM0"); }, true},
-        ModemLinkCase{"AbsoluteLink", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "/dev/ttyACM0"); }, true},
-        ModemLinkCase{"ThroughByIdLink",
-                      [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "serial/by-id/usb-Tarvo-if00"); }, true},
-        ModemLinkCase{"Node", [](const FakeSystem& sys) { sys.node("/dev/modem", 166, 0); }, true},
-        ModemLinkCase{"NodeOfAnotherPort", [](const FakeSystem& sys) { sys.node("/dev/modem", 166, 1); }, false},
-        ModemLinkCase{"Dangling", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "ttyACM7"); }, false},
-        ModemLinkCase{"Loop", [](const FakeSystem& sys) { sys.rawLink("/dev/modem", "modem"); }, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // A device added after the build (what a hot-plug add does) brings the entries it lacks, once.
 TEST(LiveRegistry, AddDeviceAddsWhatIsMissingOnce) {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "reporter/TestMachine.h"
+#include "support/TestMachine.h"
 #include "reporter/XRModemPlugin.h"
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"

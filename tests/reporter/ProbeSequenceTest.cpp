@@ -3,7 +3,7 @@
 
 #include "platform/Json.h"
 #include "reporter/ProbeSequence.h"
-#include "reporter/TestMachine.h"
+#include "support/TestMachine.h"
 #include "reporter/XRModemPlugin.h"
 #include "support/RegistryTesting.h"
 #include "support/XRModemPluginPeer.h"
