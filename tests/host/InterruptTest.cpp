@@ -1,15 +1,13 @@
 // xrreport as a real process in the ways a user's shell can hurt it: a signal in the middle of
 // the modem dialogue or of a tool that hangs, and standard descriptors closed before it starts.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <regex>
 
@@ -17,9 +15,8 @@
 #include "support/Descriptors.h"
 #include "support/Holdings.h"
 #include "support/ProcessResources.h"
+#include "support/SpawnedProgram.h"
 #include "support/TempDirectory.h"
-
-extern char** environ;
 
 namespace xr {
 namespace {
@@ -28,68 +25,10 @@ namespace fs = std::filesystem;
 const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
 const std::string kExamples = XR_SOURCE_DIR "/examples";
 
-// xrreport started with its standard output and error on pipes, or closed.
-class Report {
- public:
-  Report(const std::vector<std::string>& args, const std::vector<int>& closed = {}) {
-    makePipe(&outRead_, &outWrite_);
-    makePipe(&errRead_, &errWrite_);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outWrite_.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errWrite_.get(), STDERR_FILENO);
-    for (int fd : closed) posix_spawn_file_actions_addclose(&actions, fd);
-    // Whatever the shell that started the tests ignores, xrreport sees these signals.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> strings{kXrreport};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid_, kXrreport.c_str(), &actions, &attributes, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    outWrite_.reset();
-    errWrite_.reset();
-  }
-  ~Report() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      finish();
-    }
-  }
-
-  pid_t pid() const { return pid_; }
-  // Waits for the end; the raw wait status.
-  int finish() {
-    drain(outRead_, &out_);
-    drain(errRead_, &err_);
-    while (status_ < 0 && ::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-    }
-    return status_;
-  }
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
-
- private:
-  static void drain(FileDescriptor& fd, std::string* into) {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = posix::read(fd.get(), buffer, sizeof buffer)) > 0) into->append(buffer, static_cast<size_t>(n));
-    fd.reset();
-  }
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  FileDescriptor outRead_, outWrite_, errRead_, errWrite_;
-  std::string out_, err_;
+// xrreport started with its standard output and error on pipes, or the given ones closed.
+struct Report : test::SpawnedProgram {
+  explicit Report(const std::vector<std::string>& args, const std::vector<int>& closed = {})
+      : SpawnedProgram(kXrreport, args, closed) {}
 };
 
 // A watchdog, not a measurement.
@@ -181,15 +120,17 @@ TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
       {{STDOUT_FILENO}, {}, 1, "", "xrreport: standard output cannot be written\n"},
       {{STDIN_FILENO, STDERR_FILENO}, {"--trace"}, 0, expected, ""},
   };
+  std::vector<std::unique_ptr<Report>> reports;  // side by side: most of their time is the modem's pause
   for (const Case& c : cases) {
     std::vector<std::string> args{"--machine", pellan};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Report report(args, c.closed);
-    const int status = report.finish();
-    EXPECT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), c.status);
-    EXPECT_EQ(report.out(), c.out);
-    EXPECT_EQ(report.err(), c.err);
+    reports.push_back(std::make_unique<Report>(args, c.closed));
+  }
+  for (size_t i = 0; i < reports.size(); ++i) {
+    const int status = reports[i]->finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == cases[i].status) << status;
+    EXPECT_EQ(reports[i]->out(), cases[i].out);
+    EXPECT_EQ(reports[i]->err(), cases[i].err);  // nothing, where it was closed
   }
 }
 

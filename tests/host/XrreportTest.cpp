@@ -59,7 +59,7 @@ struct Installation : TempDirectory {
 void addBundle(const TempDirectory& dir, const std::string& path, const std::string& object = kTestPlugin) {
   const std::string bundle = dir.makeDirectory(path + ".xrplugin");
   fs::copy_file(object, bundle + "/" + fs::path(path).filename().string() + ".so");
-  fs::copy_file(XR_SOURCE_DIR "/tests/host/plugin/Localizable.json", bundle + "/Localizable.json");
+  fs::copy_file(XR_SOURCE_DIR "/tests/support/hostplugin/Localizable.json", bundle + "/Localizable.json");
 }
 
 // The test plug-in's item, loaded from bundle with the platform root at root.
