@@ -14,12 +14,6 @@ std::vector<std::string> keysOf(const Dictionary& d) {
   return keys;
 }
 
-// Hex reading is covered by the JSON "$data" cases, the text form by the serial log entries.
-TEST(ValueTest, DataTextGroupsFourBytesWithoutATrailingSpace) {
-  EXPECT_EQ(Data().description(), "<>");
-  EXPECT_EQ(dataWithString("ABCDEFGH").description(), "<41424344 45464748>");
-}
-
 TEST(ValueTest, DictionaryKeepsInsertionOrderThroughReplaceAndRemove) {
   Dictionary d;
   for (int i = 0; i < 20; ++i) d.set(std::string("k").append(std::to_string(i)), i);  // "k" + ...: g++ 12 -O3 -Wrestrict
