@@ -111,7 +111,7 @@ class FdDirectory {
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
 
-HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
+HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid) const {
   HolderScan result;
   result.holders.resize(ports.size());
   if (ports.empty()) return result;
@@ -121,7 +121,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports) const {
   if (!proc) return result;
   std::vector<int> pids;
   while (const char* entry = proc.next()) {
-    if (const auto pid = pidOf(entry)) pids.push_back(*pid);
+    if (const auto pid = pidOf(entry); pid && *pid != skipPid) pids.push_back(*pid);
   }
   struct Part {
     std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds

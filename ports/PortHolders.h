@@ -30,8 +30,8 @@ class PortHolders {
   // its link text is one of the port's paths, or else when what it leads to has the port's
   // device number (stat of the port's open path): the port opened under another name. In a
   // profile's tree, whose links name devices this machine lacks, only the texts count.
-  // Processes that end during the pass are simply not there.
-  HolderScan scan(const std::vector<SerialPortRecord>& ports) const;
+  // Processes that end during the pass are simply not there, nor is skipPid (0: none).
+  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0) const;
 
   bool isAlive(int pid) const;
   std::optional<std::string> processName(int pid) const;

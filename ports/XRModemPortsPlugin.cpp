@@ -1,5 +1,7 @@
 #include "ports/XRModemPortsPlugin.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -57,7 +59,16 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
   return bundle_ ? bundle_->localizedString(key) : key;
 }
 
-std::vector<DictionaryRef> XRModemPortsPlugin::portItems() {
+XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
+  EarlyPass early;
+  early.ports = PortInventory::harvest(*RegistryStore::current());
+  // Our pid means us only in this machine's /proc; a profile's tree may use the number.
+  const std::string procRoot = resolvePath("/proc");
+  early.scan = PortHolders(procRoot).scan(early.ports, procRoot == "/proc" ? ::getpid() : 0);
+  return early;
+}
+
+std::vector<DictionaryRef> XRModemPortsPlugin::portItems(const EarlyPass* early) {
   const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
   // One run of the driver-listing tool for every driver (each run is a process launch),
   // running while the holders pass reads /proc.
@@ -67,7 +78,12 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems() {
       bundleIDs.push_back(*port.bundleIdentifier);
   }
   LoadedDriverVersions listing(std::move(bundleIDs), this);
-  const HolderScan scan = holders_.scan(ports);
+  auto samePorts = [&ports](const std::vector<SerialPortRecord>& scanned) {
+    return std::equal(ports.begin(), ports.end(), scanned.begin(), scanned.end(),
+                      [](const SerialPortRecord& a, const SerialPortRecord& b) { return a.paths() == b.paths(); });
+  };
+  const bool useEarly = early && options_.procRoot.empty() && samePorts(early->ports);
+  const HolderScan scan = useEarly ? early->scan : holders_.scan(ports);
   versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));

@@ -29,8 +29,18 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   // this code.
   XRModemPortsPlugin(std::shared_ptr<const Bundle> bundle, Options options);
 
-  // The items, modems first, then by name; none when the machine has no port.
-  std::vector<DictionaryRef> portItems();
+  // The holders pass made ahead of a report, while the plug-ins before this one report: their
+  // own process is left out, as one of them may have a port open meanwhile (the modem's line),
+  // which it closes before it returns.
+  struct EarlyPass {
+    std::vector<SerialPortRecord> ports;
+    HolderScan scan;
+  };
+  static EarlyPass earlyPass();
+
+  // The items, modems first, then by name; none when the machine has no port. early: a pass
+  // made ahead, used when the ports are still those it scanned.
+  std::vector<DictionaryRef> portItems(const EarlyPass* early = nullptr);
 
   void taskStarted() override {}
   void taskFinished() override {}

@@ -2,14 +2,26 @@
 
 #include "ports/XRModemPortsPlugin.h"
 
+#include <system_error>
+
 namespace xr {
+
+XRModemPortsReporter::XRModemPortsReporter() {
+  try {
+    early_ = std::async(std::launch::async, &XRModemPortsPlugin::earlyPass);
+  } catch (const std::system_error&) {
+    // No thread: the report makes its pass itself.
+  }
+}
 
 DictionaryRef XRModemPortsReporter::updateDictionary(const DictionaryRef& dictionary) {
   XRModemPortsPlugin::Options options;
   options.probe = dictionary && dictionary->get("_probe").boolean().value_or(false);
   DictionaryRef report = XRReporter::updateDictionary(dictionary);
   XRModemPortsPlugin plugin(nullptr, options);
-  for (const DictionaryRef& item : plugin.portItems()) appendItem(report, item);
+  std::optional<XRModemPortsPlugin::EarlyPass> early;
+  if (early_.valid()) early = early_.get();
+  for (const DictionaryRef& item : plugin.portItems(early ? &*early : nullptr)) appendItem(report, item);
   return report;
 }
 

@@ -51,6 +51,10 @@ TEST(PortHoldersTest, FindsRealProcessesHoldingARealPty) {
   std::sort(both.begin(), both.end(), [](auto& a, auto& b) { return a.pid < b.pid; });
   EXPECT_EQ(scan.holders[0], both);
   EXPECT_EQ(scan.holders[1], std::vector<ProcessRef>{self});
+  // The pass made ahead of a report leaves the report's own process out.
+  const HolderScan early = holders.scan({portAt(held->slavePath()), portAt(modem)}, getpid());
+  EXPECT_EQ(early.holders[0], (std::vector<ProcessRef>{{holder->pid(), "xr_holdopen"}}));
+  EXPECT_TRUE(early.holders[1].empty());
 }
 
 // A profile's tree: links naming devices this machine lacks, a duplicate descriptor, a
