@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <thread>
 #include <vector>
 
-#include "platform/Posix.h"
 #include "platform/Registry.h"
 #include "platform/RegistryObject.h"
 #include "platform/RegistryStore.h"
@@ -31,8 +29,8 @@ void collect(void* context, RegistryHandle iterator) {
   while (RegistryObject e{RegistryIteratorNext(iterator)}) seen->names.push_back(RegistryStore::entryOfHandle(e.get())->name());
 }
 
-// The USB modem discovery tests show the same through the plug-in; these pin the rules of
-// arming and ending that it relies on.
+// The USB modem discovery tests show the same through the plug-in, the hot-plug tests the live
+// machine's feed; these pin the rules of arming and ending that both rely on.
 class RegistryNotifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -127,63 +125,6 @@ TEST_F(RegistryNotifierTest, DestroyingThePortEndsTheNotification) {
   store_->addEntry(hub_, "late", "Modem");
   EXPECT_FALSE(runPending());
   EXPECT_TRUE(seen_.threads.empty());
-}
-
-// A feed over a pipe: each line written is a "Modem" entry to add under the hub.
-class PipeFeed : public RegistryFeed {
- public:
-  explicit PipeFeed(RegistryEntry* hub) : hub_(hub) { makePipe(&readEnd_, &writeEnd_); }
-  int descriptor() const override { return readEnd_.get(); }
-  void pump(RegistryStore& store) override {
-    char buf[256];
-    ssize_t n = ::read(readEnd_.get(), buf, sizeof buf);
-    for (std::string_view rest(buf, n > 0 ? static_cast<size_t>(n) : 0); !rest.empty();) {
-      auto newline = rest.find('\n');
-      store.addEntry(hub_, std::string(rest.substr(0, newline)), "Modem");
-      rest.remove_prefix(newline + 1);
-    }
-    ++pumped;
-  }
-  void arrive(const std::string& name) const { ASSERT_GT(::write(writeEnd_.get(), (name + "\n").data(), name.size() + 1), 0); }
-  int pumped = 0;
-
- private:
-  RegistryEntry* hub_;
-  FileDescriptor readEnd_, writeEnd_;
-};
-
-// On the live machine the port's source waits on the feed: an arrival written from another
-// thread is added and delivered by the arming thread's loop, in the turn that reads it.
-TEST(RegistryNotifierFeedTest, APortWaitsOnItsStoresFeedAndDeliversWhatItAdds) {
-  auto store = RegistryStore::create();
-  ScopedRegistry installed(store);
-  auto hub = store->addEntry(store->root("HwService"), "hub", "Hub");
-  auto feed = std::make_shared<PipeFeed>(hub);
-  store->setFeed(feed);
-  Seen seen;
-  {
-    RegistryAccess access;
-    ASSERT_EQ(RegistryOpen(access.receive()), kRegistrySuccess);
-    RegistryNotifierRef port = RegistryNotifierCreate(access.get());
-    ScopedRunLoopSource source(RunLoop::current(), RegistryNotifierSource(port));
-    EXPECT_EQ(source.source()->descriptor(), feed->descriptor());
-    RegistryObject iterator;
-    RegistryAddFirstMatch(port, "HwServiceFirstMatch", RegistryMatchClass("Modem"), collect, &seen, iterator.receive());
-    collect(&seen, iterator.get());
-    seen.threads.clear();
-
-    std::thread([&] { feed->arrive("late"); }).join();
-    EXPECT_TRUE(seen.names.empty());  // not before the loop runs
-    EXPECT_TRUE(RunLoop::current().runOnce(Clock::now() + std::chrono::seconds(10)));
-    EXPECT_EQ(seen.names, std::vector<std::string>{"late"});
-    EXPECT_EQ(seen.threads, std::vector<std::thread::id>{std::this_thread::get_id()});
-    RegistryNotifierDestroy(port);
-  }
-  feed->arrive("after");  // the destroyed port no longer waits or pumps
-  const int pumped = feed->pumped;
-  EXPECT_FALSE(RunLoop::current().runOnce(Clock::now() + std::chrono::milliseconds(20)));
-  EXPECT_EQ(feed->pumped, pumped);
-  EXPECT_TRUE(test::allGivenBack(*store));
 }
 
 }  // namespace
