@@ -35,13 +35,6 @@ std::vector<std::string> examples(const std::string& expected = "expected.json")
   return names;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The items of an xrreport JSON report, across its plug-ins' reports, that pass keep.
 Value itemsWhere(const Value& report, bool (*keep)(const Dictionary&)) {
   auto found = makeArray();
@@ -121,7 +114,7 @@ TEST(ExamplesTest, ProbedPortItemsAreTheExpectedOnes) {
 
 // The demo as text; --trace adds the dialogue on stderr and changes nothing on stdout.
 TEST(DemoTest, TextReportReadsAsExpectedAndTraceShowsTheDialogue) {
-  const std::string expected = readFile(kExamples + "/" + kDemo + "/expected.txt");
+  const std::string expected = test::readFile(kExamples + "/" + kDemo + "/expected.txt");
   auto result = test::runProgram(kXrreport, {"--machine", kExamples + "/" + kDemo, "--trace"});
   ASSERT_TRUE(result.exited) << result.err;
   EXPECT_EQ(result.status, 0) << result.err;

@@ -121,8 +121,7 @@ TEST_F(FaultTest, ToolThatHangsForAWhileStillGivesTheLoadedVersion) {
   test::inChildProcess([&] {
     const std::string machine = copyOf("torvin-prefs");
     const std::string tool = machine + "/root/usr/sbin/drvxstat";
-    std::ifstream in(tool);
-    std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string script = test::readFile(tool);
     script.insert(script.find('\n') + 1, "sleep 1\n");
     write(tool, script, fs::perms::owner_all);
     EXPECT_EQ(itemText(report(machine), "xrmodem_driverinfo"), expectedText("torvin-prefs", "xrmodem_driverinfo"));

@@ -61,9 +61,7 @@ TEST_P(DialogueInterruptTest, TheLineGetsItsSettingsBack) {
 
   const std::string m = machine("serial-silent");
   fs::remove(m + "/modem.json");
-  std::ifstream in(m + "/registry.json");
-  std::string registry((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  registry = std::regex_replace(registry, std::regex("/dev/cu\\.modem"), line);
+  const std::string registry = std::regex_replace(test::readFile(m + "/registry.json"), std::regex("/dev/cu\\.modem"), line);
   std::ofstream(m + "/registry.json", std::ios::trunc) << registry;
 
   Report report({"--machine", m});
@@ -109,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, ToolInterruptTest, ::testing::Values(SIGTERM),
 // xrreport opens), and a closed standard output still fails the write.
 TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
   const std::string pellan = kExamples + "/serial-pellan";
-  std::ifstream in(pellan + "/expected.txt");
-  const std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string expected = test::readFile(pellan + "/expected.txt");
   struct Case {
     std::vector<int> closed;
     std::vector<std::string> args;

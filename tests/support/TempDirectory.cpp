@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace xr::test {
 namespace fs = std::filesystem;
@@ -41,6 +42,11 @@ std::string TempDirectory::makeDirectory(const std::string& relative) const {
   std::string path = file(relative);
   fs::create_directories(path);
   return path;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace xr::test

@@ -25,4 +25,7 @@ class TempDirectory {
   std::string path_;
 };
 
+// The whole contents of a file; "" when it cannot be read.
+std::string readFile(const std::string& path);
+
 }  // namespace xr::test
