@@ -127,8 +127,8 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
     int uninspected = 0;
   };
-  // The pids from..to, into part.
-  auto pass = [&index, procFd = proc.fd(), &pids](size_t from, size_t to, Part* part) {
+  // Every stride-th pid from first on, into part.
+  auto pass = [&index, procFd = proc.fd(), &pids](size_t first, size_t stride, Part* part) {
     // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
     // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
     // paths in the reading process's namespace, which is ours.
@@ -136,7 +136,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::vector<size_t> matched;
     char link[4096];
     char fdPath[32];
-    for (size_t i = from; i < to; ++i) {
+    for (size_t i = first; i < pids.size(); i += stride) {
       std::snprintf(fdPath, sizeof fdPath, "%d/fd", pids[i]);
       FdDirectory fds(procFd, fdPath);
       if (!fds) {
@@ -174,21 +174,20 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     }
   };
   // The pass is system calls for every descriptor of every process, most of its time in the
-  // kernel: a second thread takes half the processes.
+  // kernel: a second thread takes every other process (alternate ones, as the kernel's own
+  // threads, which hold nothing, come first).
   constexpr size_t kSplitFrom = 64;
   const bool split = pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
-  const size_t half = split ? pids.size() / 2 : pids.size();
   Part parts[2];
   {
     std::jthread helper;
-    if (half < pids.size()) {
+    if (split) {
       try {
-        helper = std::jthread(pass, half, pids.size(), &parts[1]);
+        helper = std::jthread(pass, size_t{1}, size_t{2}, &parts[1]);
       } catch (const std::system_error&) {
       }
     }
-    pass(0, half, &parts[0]);
-    if (!helper.joinable()) pass(half, pids.size(), &parts[1]);
+    pass(0, helper.joinable() ? 2 : 1, &parts[0]);
   }
   for (Part& part : parts) {
     result.uninspected += part.uninspected;
