@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -127,8 +128,10 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
     int uninspected = 0;
   };
-  // Every stride-th pid from first on, into part.
-  auto pass = [&index, procFd = proc.fd(), &pids](size_t first, size_t stride, Part* part) {
+  // The pids not yet taken, one at a time, into part: threads sharing the pass stay busy to
+  // its end, however the descriptors are spread over the processes.
+  std::atomic<size_t> next{0};
+  auto pass = [&index, procFd = proc.fd(), &pids, &next](Part* part) {
     // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
     // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
     // paths in the reading process's namespace, which is ours.
@@ -136,7 +139,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::vector<size_t> matched;
     char link[4096];
     char fdPath[32];
-    for (size_t i = first; i < pids.size(); i += stride) {
+    for (size_t i = next++; i < pids.size(); i = next++) {
       std::snprintf(fdPath, sizeof fdPath, "%d/fd", pids[i]);
       FdDirectory fds(procFd, fdPath);
       if (!fds) {
@@ -174,8 +177,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     }
   };
   // The pass is system calls for every descriptor of every process, most of its time in the
-  // kernel: a second thread takes every other process (alternate ones, as the kernel's own
-  // threads, which hold nothing, come first).
+  // kernel: a second thread shares it.
   constexpr size_t kSplitFrom = 64;
   const bool split = pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
   Part parts[2];
@@ -183,11 +185,11 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::jthread helper;
     if (split) {
       try {
-        helper = std::jthread(pass, size_t{1}, size_t{2}, &parts[1]);
+        helper = std::jthread(pass, &parts[1]);
       } catch (const std::system_error&) {
       }
     }
-    pass(0, helper.joinable() ? 2 : 1, &parts[0]);
+    pass(&parts[0]);
   }
   for (Part& part : parts) {
     result.uninspected += part.uninspected;
