@@ -139,13 +139,14 @@ bool MachineCapture::writeDriverListing(std::string* error) const {
   if (::access(tool.c_str(), X_OK) != 0) return true;
   std::optional<Process::Result> listing = Process::run(tool, {"-l"});
   if (!listing || !listing->termination.success()) return true;  // no listing: the replay has no tool either
-  // Prints the captured line of the driver named by -b<name>, as the tool does; the name is
-  // the sixth field of a line.
+  // Prints the captured lines of the drivers named by -b<name> (one or more), in listing
+  // order, as the tool does; the name is the sixth field of a line.
   std::string script =
       "#!/bin/sh\n"
       "# The driver listing of the captured machine, replayed.\n"
-      "name=\"${2#-b}\"\n"
-      "awk -v name=\"$name\" '$6 == name' <<'LISTING'\n" +
+      "names=' '\n"
+      "for arg in \"$@\"; do case \"$arg\" in -b*) names=\"$names${arg#-b} \" ;; esac; done\n"
+      "awk -v names=\"$names\" 'index(names, \" \" $6 \" \")' <<'LISTING'\n" +
       listing->output + (listing->output.ends_with('\n') || listing->output.empty() ? "" : "\n") +
       "LISTING\n";
   const std::string path = directory_ + "/root" + kDriverListing;

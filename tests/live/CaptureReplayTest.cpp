@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "platform/Json.h"
 #include "profile/ModemScript.h"
@@ -43,13 +44,20 @@ TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
   auto modem = startModem();
   ASSERT_TRUE(modem);
   machineWithModem(sys, modem->devicePath());
+  // Two UARTs whose modules declare versions: the ports plug-in asks for both in one listing.
+  for (const auto& [n, module, version] : {std::tuple{0u, "acme_uart", "1.2"}, {1u, "zeta_uart", "3.4"}}) {
+    const std::string dev = "/sys/devices/platform/u" + std::to_string(n);
+    sys.device(dev, "platform", {}, module, module);
+    sys.attribute(std::string("/sys/module/") + module + "/version", version);
+    sys.tty(dev + "/tty/ttyS" + std::to_string(n), dev, 4, 64 + n, {{"type", "4"}});
+  }
   test::TempDirectory out;
   const std::string profile = out.file("machine");
   const std::map<std::string, std::string> env{{"XRREPORT_SYSTEM_ROOT", sys.root()}};
 
   test::ProgramResult live = test::runProgram(kXrreport, {"--format", "json", "--capture", profile}, env);
   ASSERT_EQ(live.status, 0) << live.err;
-  EXPECT_NE(live.out.find("ACME 2.1"), std::string::npos) << live.out;
+  for (const char* shown : {"ACME 2.1", "\"1.2\"", "\"3.4\""}) EXPECT_NE(live.out.find(shown), std::string::npos) << shown;
   for (const char* file : {"registry.json", "modem.json", "root/usr/sbin/drvxstat"})
     EXPECT_TRUE(fs::exists(profile + "/" + file)) << file;
 
