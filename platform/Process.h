@@ -131,8 +131,9 @@ class Process {
 
 // For one scope, launching the program at path (as given to Process::launch, with the default
 // LaunchOptions) runs tool on the launching thread instead: a Process that has already ended
-// with tool's exit status, its output in place of the pipe. For a program of our own whose work is a short read of the
-// system, so a report does not pay for a process launch. The previous one is put back.
+// with tool's exit status, its output in place of the pipe. For a program of our own whose
+// work is a short read of the system, so a report does not pay for a process launch. The
+// previous one is put back.
 class ScopedInProcessTool {
  public:
   // Returns the exit status; writes the tool's whole output (stdout and stderr).
