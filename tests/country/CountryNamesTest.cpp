@@ -42,9 +42,11 @@ TEST(CountryCodeListTest, ChoosesTheModemsNumbering) {
       {{false, true, {}, {}}, "Torvin"},
       {{false, false, "Pellan", "TARVO VERSION 0004"}, "OldPellan"},
       {{false, false, "Pellan", "TARVO VERSION 0005"}, "NewQuellOrPellan"},
+      {{false, false, "Quell", "TARVO VERSION 0001"}, "OldQuell"},
       {{false, false, "Quell", "TARVO VERSION 0006"}, "OldQuell"},
       {{false, false, "Quell", "TARVO VERSION 0007"}, "NewQuellOrPellan"},
       {{false, false, "Quell", "TARVO VERSION 00061"}, "OldQuell"},  // four digits only
+      {{false, false, "Quell", "TARVO VERSION 7"}, std::nullopt},    // fewer than four
       {{false, false, "Zarko", "TARVO VERSION 0009"}, "OldQuell"},
       {{false, false, 5, "TARVO VERSION 0004"}, "OldQuell"},  // device not text
       {{false, false, "Pellan", "TARVO VERSION 0000"}, std::nullopt},
