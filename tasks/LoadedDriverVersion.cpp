@@ -8,31 +8,35 @@ namespace xr {
 
 namespace {
 const char kDrvxStat[] = "/usr/sbin/drvxstat";
+
+// The driver-listing tool under the platform root; none (and a trace note) when it is missing.
+std::optional<std::string> driverListingTool() {
+  std::string tool = resolvePath(kDrvxStat);
+  if (fileExistsAtPath(tool)) return tool;
+  traceNote("tool ", tool, ": missing");
+  return std::nullopt;
+}
 }  // namespace
 
 std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client) {
-  const std::string tool = resolvePath(kDrvxStat);
-  if (!fileExistsAtPath(tool)) {
-    traceNote("tool ", tool, ": missing");
-    return std::nullopt;
-  }
-  SynchronousTaskRunner runner(client, tool, {"-l", "-b" + bundleID});
+  const std::optional<std::string> tool = driverListingTool();
+  if (!tool) return std::nullopt;
+  SynchronousTaskRunner runner(client, *tool, {"-l", "-b" + bundleID});
   runner.startTask();
   return driverVersionFromDrvxStatOutput(runner.output());
 }
 
 LoadedDriverVersions::LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client)
     : bundleIDs_(std::move(bundleIDs)) {
-  const std::string tool = resolvePath(kDrvxStat);
-  if (!fileExistsAtPath(tool)) {
-    traceNote("tool ", tool, ": missing");
+  const std::optional<std::string> tool = driverListingTool();
+  if (!tool) {
     toolMissing_ = true;
     return;
   }
   if (bundleIDs_.empty()) return;
   std::vector<std::string> arguments{"-l"};
   for (const std::string& id : bundleIDs_) arguments.push_back("-b" + id);
-  runner_ = std::make_unique<SynchronousTaskRunner>(client, tool, arguments);
+  runner_ = std::make_unique<SynchronousTaskRunner>(client, *tool, arguments);
   runner_->launchTask();
 }
 
@@ -43,7 +47,6 @@ std::optional<std::map<std::string, std::string>> LoadedDriverVersions::versions
   std::map<std::string, std::string> versions;
   if (!runner_) return versions;
   runner_->finishTask();
-  const std::vector<std::string>& bundleIDs = bundleIDs_;
   const std::optional<std::string> output = runner_->output();
   if (!output) return versions;
   // Each line: index, references, address, sizes, then "NAME (VERSION) <...>".
@@ -53,7 +56,7 @@ std::optional<std::map<std::string, std::string>> LoadedDriverVersions::versions
     if (end == std::string::npos) end = output->size();
     const std::string line = output->substr(start, end - start);
     start = end + 1;
-    for (const std::string& id : bundleIDs) {
+    for (const std::string& id : bundleIDs_) {
       const size_t at = line.find(" " + id + " (");
       if (at == std::string::npos || versions.count(id)) continue;
       if (auto version = driverVersionFromDrvxStatOutput(line.substr(at)); version && !version->empty())
