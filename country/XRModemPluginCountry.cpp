@@ -66,9 +66,10 @@ std::optional<std::string> XRModemPlugin::modemCountryCodeListForCurrentModem() 
 std::optional<std::string> XRModemPlugin::countryNamesForCountryCode(uint8_t code) const {
   std::optional<std::string> list = modemCountryCodeListForCurrentModem();
   if (!list) traceNote("no country list fits this modem (its device or firmware version is unknown)");
-  if (!list || !_countryCodeArray) return std::nullopt;
+  const ArrayRef countries = list ? countryCodeArray() : nullptr;
+  if (!countries) return std::nullopt;
   traceNote("country list ", *list, " for code ", std::to_string(code));
-  for (const Value& entryValue : *_countryCodeArray) {
+  for (const Value& entryValue : *countries) {
     DictionaryRef entry = entryValue.dictionary();
     if (!entry) continue;
     const Value* listValue = entry->find(*list);

@@ -22,14 +22,7 @@ XRModemPlugin::XRModemPlugin(std::shared_ptr<const Bundle> bundle)
     : _modemInfoDictionary(makeDictionary()),
       _emModemInfoDictionary(makeDictionary()),
       _emModemLocationArray(makeArray()),
-      _bundle(std::move(bundle)) {
-  if (_bundle) {
-    if (auto path = _bundle->pathForResource("ModemCountryCode", "dict")) {
-      auto result = readJsonFile(*path, kCountryListLimits);
-      if (auto root = result.value.dictionary()) _countryCodeArray = root->get("Countries").array();
-    }
-  }
-}
+      _bundle(std::move(bundle)) {}
 
 XRModemPlugin::~XRModemPlugin() {
   setModemInfoDictionary(nullptr);
@@ -42,7 +35,23 @@ XRModemPlugin::~XRModemPlugin() {
 }
 
 void XRModemPlugin::setModemInfoDictionary(DictionaryRef d) { _modemInfoDictionary = std::move(d); }
-void XRModemPlugin::setCountryCodeArray(ArrayRef a) { _countryCodeArray = std::move(a); }
+// The list is parsed on first use, not when the plug-in is made: parsing it is a sizeable
+// share of a report's start-up, and only a modem whose country is named needs it.
+ArrayRef XRModemPlugin::countryCodeArray() const {
+  if (!_countryCodeArrayRead) {
+    _countryCodeArrayRead = true;
+    if (auto path = _bundle ? _bundle->pathForResource("ModemCountryCode", "dict") : std::nullopt) {
+      auto result = readJsonFile(*path, kCountryListLimits);
+      if (auto root = result.value.dictionary()) _countryCodeArray = root->get("Countries").array();
+    }
+  }
+  return _countryCodeArray;
+}
+
+void XRModemPlugin::setCountryCodeArray(ArrayRef a) {
+  _countryCodeArray = std::move(a);
+  _countryCodeArrayRead = true;
+}
 void XRModemPlugin::setSM56KUSBModemInfoDictionary(DictionaryRef d) { _emModemInfoDictionary = std::move(d); }
 void XRModemPlugin::setSM56KUSBModemLocationArray(ArrayRef a) { _emModemLocationArray = std::move(a); }
 

@@ -46,7 +46,7 @@ class XRModemPlugin : public TaskRunnerClient {
   // ---- reporter/ ----
   DictionaryRef modemInfoDictionary() const { return _modemInfoDictionary; }
   void setModemInfoDictionary(DictionaryRef d);
-  ArrayRef countryCodeArray() const { return _countryCodeArray; }
+  ArrayRef countryCodeArray() const;
   void setCountryCodeArray(ArrayRef a);
   std::string taskOutput() const { return _taskOutput; }
   void setTaskOutput(const std::string& s) { _taskOutput = s; }  // no caller in the report: interface
@@ -119,7 +119,9 @@ class XRModemPlugin : public TaskRunnerClient {
   friend class test::XRModemPluginPeer;
 
   DictionaryRef _modemInfoDictionary;
-  ArrayRef _countryCodeArray;
+  // Read from the bundle when first asked for (countryCodeArray): most reports name no country.
+  mutable ArrayRef _countryCodeArray;
+  mutable bool _countryCodeArrayRead = false;
   I2CROMContentRec _i2cROMContents{};
   std::string _taskOutput;
   bool _isTorvinFamily = false;
