@@ -82,8 +82,8 @@ struct Machine {
 };
 
 // Sets up the machine and the trace; false and a message when that cannot be done.
-bool openMachine(const std::string* profile, const std::string* capture, bool trace, const std::string& executableDir,
-                 Machine* machine, std::string* error) {
+bool openMachine(const std::string* profile, const std::string* capture, bool trace, bool watch,
+                 const std::string& executableDir, Machine* machine, std::string* error) {
   if (profile) {
     machine->profile = MachineProfile::open(*profile, error);
     if (!machine->profile) return false;
@@ -91,7 +91,10 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
     // A capture refuses its directory before anything is read.
     if (capture && !(machine->capture = MachineCapture::begin(*capture, trace ? traceToStandardError : nullptr, error)))
       return false;
-    machine->live = LiveMachine::open(LiveMachine::defaults(executableDir), error);
+    // Only a watch reports again: a single report needs no device monitor.
+    LiveMachine::Options options = LiveMachine::defaults(executableDir);
+    options.followDeviceChanges = watch;
+    machine->live = LiveMachine::open(options, error);
     if (!machine->live) return false;
   }
   if (trace && !machine->capture) setTraceSink(traceToStandardError);
@@ -170,7 +173,7 @@ int run(int argc, char** argv) {
   std::string error;
   Machine reportedMachine;
   if (!version && !openMachine(machineOption->count() ? &machine : nullptr, captureOption->count() ? &capture : nullptr,
-                               trace, executableDirectory(), &reportedMachine, &error))
+                               trace, watch, executableDirectory(), &reportedMachine, &error))
     return unusable(error);
 
   const PluginSearchPath searchPath = PluginSearchPath::forThisProcess();

@@ -84,9 +84,11 @@ std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::stri
   auto registry = std::make_unique<LiveRegistry>(std::move(registryOptions));
   // Armed before the walk: a device arriving in between is both walked and told, and added
   // once. Only the real system has events; a fake tree (tests) has none. Without a monitor
-  // (no netlink in a sandbox) the report is the same, only hot-plug is missing.
+  // (no netlink in a sandbox, or a report made once) the report is the same, only hot-plug is
+  // missing.
   std::unique_ptr<UdevMonitor> monitor;
-  if (options.systemRoot == "/") monitor = UdevMonitor::open(LiveRegistryFeed::subsystems());
+  if (options.followDeviceChanges && options.systemRoot == "/")
+    monitor = UdevMonitor::open(LiveRegistryFeed::subsystems());
   registry->build();
   if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
   return std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
