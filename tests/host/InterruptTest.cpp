@@ -11,11 +11,11 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/Posix.h"
+#include "profile/PseudoTerminal.h"
 #include "support/Descriptors.h"
 #include "support/Holdings.h"
 #include "support/ProcessResources.h"
-#include "support/SpawnedProgram.h"
+#include "support/RunProgram.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
@@ -25,23 +25,12 @@ namespace fs = std::filesystem;
 const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
 const std::string kExamples = XR_SOURCE_DIR "/examples";
 
-// xrreport started with its standard output and error on pipes, or the given ones closed.
-struct Report : test::SpawnedProgram {
-  explicit Report(const std::vector<std::string>& args, const std::vector<int>& closed = {})
-      : SpawnedProgram(kXrreport, args, closed) {}
-};
-
 // A watchdog, not a measurement.
 constexpr auto kPatience = std::chrono::seconds(20);
 
+// Each runs on a copy of an example machine.
 class InterruptTest : public ::testing::TestWithParam<int> {
  protected:
-  // A copy of an example machine.
-  std::string machine(const std::string& example) {
-    const std::string copy = dir_.file(example);
-    fs::copy(kExamples + "/" + example, copy, fs::copy_options::recursive);
-    return copy;
-  }
   test::TempDirectory dir_;
 };
 
@@ -52,48 +41,47 @@ class DialogueInterruptTest : public InterruptTest {};
 class ToolInterruptTest : public InterruptTest {};
 
 TEST_P(DialogueInterruptTest, TheLineGetsItsSettingsBack) {
-  FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  ASSERT_TRUE(master && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0);
-  const std::string line = ::ptsname(master.get());
-  FileDescriptor slave(posix::open(line.c_str(), O_RDWR | O_NOCTTY));
-  termios before{};
-  ASSERT_EQ(::tcgetattr(slave.get(), &before), 0);
+  auto pty = PseudoTerminal::open(nullptr, PseudoTerminal::LineSettings::kKernelDefault);
+  ASSERT_TRUE(pty);
+  const std::string before = test::lineSettings(pty->slaveDescriptor());
+  ASSERT_NE(before, "");
 
-  const std::string m = machine("serial-silent");
+  const std::string m = dir_.copy(kExamples + "/serial-silent", "m");
   fs::remove(m + "/modem.json");
-  const std::string registry = std::regex_replace(test::readFile(m + "/registry.json"), std::regex("/dev/cu\\.modem"), line);
+  const std::string registry = std::regex_replace(test::readFile(m + "/registry.json"), std::regex("/dev/cu\\.modem"),
+                                                  pty->slavePath());
   std::ofstream(m + "/registry.json", std::ios::trunc) << registry;
 
-  Report report({"--machine", m});
-  const std::string written = test::readUntil(master.get(), [](const std::string& got) { return got.find("AT") != std::string::npos; });
+  auto report = test::startProgram(kXrreport, {"--machine", m});
+  ASSERT_TRUE(report);
+  const std::string written = test::readUntil(pty->masterDescriptor(), [](const std::string& got) { return got.find("AT") != std::string::npos; });
   ASSERT_NE(written.find("AT"), std::string::npos) << "no command reached the line";
-  ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
-  const int status = report.finish();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
-  EXPECT_EQ(report.out(), "");
-  termios after{};
-  ASSERT_EQ(::tcgetattr(slave.get(), &after), 0);
-  EXPECT_TRUE(test::sameLine(before, after));
+  ASSERT_EQ(::kill(report->pid(), GetParam()), 0);
+  const test::ProgramResult ended = test::finishProgram(*report);
+  EXPECT_TRUE(!ended.exited && ended.status == GetParam()) << ended.status << " " << ended.err;
+  EXPECT_EQ(ended.out, "");
+  EXPECT_EQ(test::lineSettings(pty->slaveDescriptor()), before);
 }
 
 // The driver-listing tool hangs, with a job of its own in the background: both end with the
 // report.
 TEST_P(ToolInterruptTest, ItsWholeGroupEnds) {
-  const std::string m = machine("torvin-prefs");
+  const std::string m = dir_.copy(kExamples + "/torvin-prefs", "m");
   const std::string pids = dir_.file("pids");
   const std::string tool = m + "/root/usr/sbin/drvxstat";
   std::ofstream(tool, std::ios::trunc) << "#!/bin/sh\nsleep 60 &\necho $$ $! > " + pids + ".new\nmv " + pids +
                                               ".new " + pids + "\nsleep 60\n";
   fs::permissions(tool, fs::perms::owner_all);
 
-  Report report({"--machine", m});
+  auto report = test::startProgram(kXrreport, {"--machine", m});
+  ASSERT_TRUE(report);
   ASSERT_TRUE(test::eventually([&] { return fs::exists(pids); }, kPatience)) << "the tool did not start";
   pid_t toolPid = 0, background = 0;
   std::ifstream(pids) >> toolPid >> background;
   ASSERT_TRUE(toolPid > 0 && background > 0);
-  ASSERT_EQ(::kill(report.pid(), GetParam()), 0);
-  const int status = report.finish();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status << " " << report.err();
+  ASSERT_EQ(::kill(report->pid(), GetParam()), 0);
+  const test::ProgramResult ended = test::finishProgram(*report);
+  EXPECT_TRUE(!ended.exited && ended.status == GetParam()) << ended.status << " " << ended.err;
   EXPECT_TRUE(test::eventually([&] { return !test::alive(toolPid) && !test::alive(background); }, kPatience));
 }
 
@@ -104,30 +92,24 @@ INSTANTIATE_TEST_SUITE_P(Signals, ToolInterruptTest, ::testing::Values(SIGTERM),
 
 // Closed standard descriptors are taken by /dev/null before anything else opens: the report is
 // never written into the modem's line (serial-pellan's scripted modem is the first thing
-// xrreport opens), and a closed standard output still fails the write.
+// xrreport opens), and a closed standard output still fails the write. The shell closes them
+// and becomes xrreport.
 TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
   const std::string pellan = kExamples + "/serial-pellan";
-  const std::string expected = test::readFile(pellan + "/expected.txt");
   struct Case {
-    std::vector<int> closed;
-    std::vector<std::string> args;
+    std::string closing, args;
     int status;
     std::string out, err;
   } cases[] = {
-      {{STDOUT_FILENO}, {}, 1, "", "xrreport: standard output cannot be written\n"},
-      {{STDIN_FILENO, STDERR_FILENO}, {"--trace"}, 0, expected, ""},
+      {">&-", "", 1, "", "xrreport: standard output cannot be written\n"},
+      {"<&- 2>&-", " --trace", 0, test::readFile(pellan + "/expected.txt"), ""},
   };
-  std::vector<std::unique_ptr<Report>> reports;  // side by side: most of their time is the modem's pause
   for (const Case& c : cases) {
-    std::vector<std::string> args{"--machine", pellan};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    reports.push_back(std::make_unique<Report>(args, c.closed));
-  }
-  for (size_t i = 0; i < reports.size(); ++i) {
-    const int status = reports[i]->finish();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == cases[i].status) << status;
-    EXPECT_EQ(reports[i]->out(), cases[i].out);
-    EXPECT_EQ(reports[i]->err(), cases[i].err);  // nothing, where it was closed
+    const test::ProgramResult r =
+        test::runProgram("/bin/sh", {"-c", "exec \"$0\" --machine \"$1\"" + c.args + " " + c.closing, kXrreport, pellan});
+    EXPECT_TRUE(r.exited && r.status == c.status) << r.status << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);  // nothing, where it was closed
   }
 }
 

@@ -2,19 +2,19 @@
 
 #include <poll.h>
 
-#include "platform/Process.h"
-
 namespace xr::test {
 
-ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& environment) {
-  ProgramResult result;
+std::unique_ptr<Process> startProgram(const std::string& path, const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& environment, std::string* error) {
   LaunchOptions options{.inheritEnvironment = true, .environment = {}, .separateErrors = true};
   for (const auto& [name, value] : environment) options.environment.push_back(name + "=" + value);
-  auto process = Process::launch(path, args, options, &result.err);
-  if (!process) return result;
+  return Process::launch(path, args, options, error);
+}
+
+ProgramResult finishProgram(Process& process) {
+  ProgramResult result;
   // Both pipes read to their ends, whichever has data, so neither can fill and block the child.
-  FileDescriptor ends[2] = {process->takeOutput(), process->takeErrors()};
+  FileDescriptor ends[2] = {process.takeOutput(), process.takeErrors()};
   std::string* sinks[2] = {&result.out, &result.err};
   char buffer[4096];
   while (ends[0] || ends[1]) {
@@ -29,10 +29,17 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
         ends[i].reset();
     }
   }
-  const Process::Termination end = process->wait();
+  const Process::Termination end = process.wait();
   result.exited = end.exited;
   result.status = end.status;
   return result;
+}
+
+ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& environment) {
+  ProgramResult result;
+  auto process = startProgram(path, args, environment, &result.err);
+  return process ? finishProgram(*process) : result;
 }
 
 }  // namespace xr::test

@@ -44,6 +44,14 @@ std::string TempDirectory::makeDirectory(const std::string& relative) const {
   return path;
 }
 
+std::string TempDirectory::copy(const std::string& from, const std::string& relative) const {
+  std::string path = file(relative);
+  fs::remove_all(path);
+  fs::create_directories(fs::path(path).parent_path());
+  fs::copy(from, path, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  return path;
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

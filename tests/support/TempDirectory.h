@@ -20,6 +20,9 @@ class TempDirectory {
   std::string write(const std::string& relative, const std::string& contents) const;
   // Makes path()/relative and the directories above it.
   std::string makeDirectory(const std::string& relative) const;
+  // Copies the file or tree at from (links as links) to path()/relative, in place of what was
+  // there.
+  std::string copy(const std::string& from, const std::string& relative) const;
 
  private:
   std::string path_;
