@@ -63,7 +63,7 @@ TEST_F(ProbeTest, ROMWithoutAByteStringChangesNothing) {
     useRegistry();
     auto props = c.modemId.isNull() ? nullptr : makeDictionary({{"modem-id", c.modemId}});
     if (c.node) addDeviceTreeNode("i2c", "i2c-modem", props);
-    decline(RegistryOperation::Open, c.openFails);
+    store_->decline(RegistryOperation::Open, c.openFails);
     plugin_->setObject("earlier", "Device");
     std::memset(&test::XRModemPluginPeer(*plugin_).romContents(), 0xee, sizeof(I2CROMContentRec));
     EXPECT_FALSE(plugin_->queryI2CROMContents());

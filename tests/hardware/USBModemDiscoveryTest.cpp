@@ -43,7 +43,7 @@ TEST_F(USBModemDiscoveryTest, LaterModemsArriveThroughTheRunLoopOnly) {
 
 TEST_F(USBModemDiscoveryTest, AModemWithoutReadablePropertiesStillCounts) {
   addModem(hub_, "m1", makeDictionary({{"locationID", 1}, {"SM56KUSBFirmwareVersion", "1.0"}}));
-  decline(RegistryOperation::EntryProperties);
+  store_->decline(RegistryOperation::EntryProperties);
   plugin_->queryUSBExternalModems();
   EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 1);
   EXPECT_EQ(modems()->get("xrmodem_numModems"), Value(1));
@@ -54,13 +54,13 @@ TEST_F(USBModemDiscoveryTest, AModemWithoutReadablePropertiesStillCounts) {
 TEST_F(USBModemDiscoveryTest, WithoutAPortNothingIsArmedAndNothingKept) {
   addModem(hub_, "m1");
   for (RegistryOperation fault : {RegistryOperation::Open, RegistryOperation::NotifierCreate}) {
-    decline(fault);
+    store_->decline(fault);
     plugin_->queryUSBExternalModems();
     EXPECT_EQ(test::XRModemPluginPeer(*plugin_).emCount(), 0);
     EXPECT_FALSE(record().contains("xrmodem_emModems"));
     EXPECT_EQ(test::XRModemPluginPeer(*plugin_).notificationPort(), nullptr);
     EXPECT_TRUE(test::allGivenBack(*store_));
-    decline(fault, false);
+    store_->decline(fault, false);
   }
 }
 

@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "profile/ScriptedModem.h"
+#include "support/Holdings.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
@@ -23,14 +22,6 @@ using Strings = std::vector<std::string>;
 // Per query and per port. A silent case waits a query's time out; an answered one must not
 // run out of it on a loaded machine under a sanitizer.
 const ModemIdentityProbe::Timing kTiming{milliseconds(500), milliseconds(5000)};
-
-struct ProbeCase {
-  std::string name;
-  std::string script;  // modem.json
-  ModemIdentity expected;
-  Strings asked;
-  friend void PrintTo(const ProbeCase& c, std::ostream* out) { *out << c.name; }
-};
 
 // An answer of bytes 'A's: one the engine takes whole when under its reply limit.
 std::string longAnswer(size_t bytes) {
@@ -49,39 +40,14 @@ ModemIdentity failure(const std::string& key) {
   return found;
 }
 
-const Strings kIdentityQueries{"AT+GMI", "AT+GMM", "AT+GMR", "AT+GCAP"};
-
-std::vector<ProbeCase> cases() {
-  Strings withFallback = kIdentityQueries;
-  withFallback.insert(withFallback.end(), {"ATI3", "ATI"});
-  return {
-      {"identity",
-       R"({"Responses": {"AT+GMI": "Halden", "AT+GMM": "HS-56", "AT+GMR": ["1.07", "B2"],
-           "AT+GCAP": "+GCAP: +MS,+DS"}})",
-       identity("Halden", "HS-56", "1.07B2", "+GCAP: +MS,+DS"),
-       kIdentityQueries},
-      {"older modem", R"({"Responses": {"ATI": "56000"}})",
-       identity({}, {}, {}, {}, "56000"), withFallback},
-      {"says nothing of itself", "{}", failure("xrport_probe_noidentity"), withFallback},
-      {"silent", R"({"Silent": ["AT+GMI"]})", failure("xrport_probe_noanswer"), {"AT+GMI"}},
-      {"garbage, no final result", R"({"RawResponses": {"AT+GMI": {"$data": "fffe00e2"}}})",
-       failure("xrport_probe_noanswer"), {"AT+GMI"}},
-      {"gone mid-dialogue", R"({"Responses": {"AT+GMI": "Halden"}, "Silent": ["AT+GMM"], "HangUpAfter": ["AT+GMM"]})",
-       identity("Halden"), {"AT+GMI", "AT+GMM"}},
-      {"long answer", longAnswer(4000), identity(std::string(200, 'A')), kIdentityQueries},
-      {"flood", longAnswer(100000), failure("xrport_probe_noanswer"), {"AT+GMI"}},
-  };
-}
-
-class ModemIdentityProbeTest : public testing::TestWithParam<ProbeCase> {
+class ModemIdentityProbeTest : public testing::Test {
  protected:
   void SetUp() override {
     root_.makeDirectory("var/lock");
   }
   std::unique_ptr<ScriptedModem> start(const std::string& json) {
-    auto parsed = parseJson(json);
     std::string error;
-    auto script = ModemScript::fromValue(parsed.value, &error);
+    auto script = ModemScript::fromValue(parseJson(json).value, &error);
     EXPECT_TRUE(script) << error;
     return script ? ScriptedModem::start(std::move(*script), &error) : nullptr;
   }
@@ -100,53 +66,61 @@ class ModemIdentityProbeTest : public testing::TestWithParam<ProbeCase> {
   ScopedPlatformRoot scopedRoot_{root_.path()};
 };
 
-TEST_P(ModemIdentityProbeTest, AsksOnlyWhatItMustAndLeavesThePortAsItWas) {
-  const ProbeCase& c = GetParam();
-  auto modem = start(c.script);
-  ASSERT_TRUE(modem);
-  struct termios before{}, after{};
-  ASSERT_EQ(tcgetattr(modem->lineDescriptor(), &before), 0);
-
-  const ModemIdentity found = ModemIdentityProbe(kTiming).probe(port(modem->devicePath()));
-  EXPECT_EQ(found.manufacturer, c.expected.manufacturer);
-  EXPECT_EQ(found.model, c.expected.model);
-  EXPECT_EQ(found.revision, c.expected.revision);
-  EXPECT_EQ(found.capabilities, c.expected.capabilities);
-  EXPECT_EQ(found.identification, c.expected.identification);
-  EXPECT_EQ(found.failure, c.expected.failure);
-  EXPECT_EQ(modem->receivedCommands(), c.asked);
-
-  EXPECT_EQ(lockFiles(), 0u);
-  if (c.name != "gone mid-dialogue") {
-    ASSERT_EQ(tcgetattr(modem->lineDescriptor(), &after), 0);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "line settings changed";
-    int exclusive = 0;
-    ASSERT_EQ(ioctl(modem->lineDescriptor(), TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 0);
+TEST_F(ModemIdentityProbeTest, AsksOnlyWhatItMustAndLeavesThePortAsItWas) {
+  const Strings identityQueries{"AT+GMI", "AT+GMM", "AT+GMR", "AT+GCAP"};
+  Strings withFallback = identityQueries;
+  withFallback.insert(withFallback.end(), {"ATI3", "ATI"});
+  struct Case {
+    std::string name;
+    std::string script;  // modem.json
+    ModemIdentity expected;
+    Strings asked;
+  } cases[] = {
+      {"identity",
+       R"({"Responses": {"AT+GMI": "Halden", "AT+GMM": "HS-56", "AT+GMR": ["1.07", "B2"],
+           "AT+GCAP": "+GCAP: +MS,+DS"}})",
+       identity("Halden", "HS-56", "1.07B2", "+GCAP: +MS,+DS"),
+       identityQueries},
+      {"older modem", R"({"Responses": {"ATI": "56000"}})",
+       identity({}, {}, {}, {}, "56000"), withFallback},
+      {"says nothing of itself", "{}", failure("xrport_probe_noidentity"), withFallback},
+      {"silent", R"({"Silent": ["AT+GMI"]})", failure("xrport_probe_noanswer"), {"AT+GMI"}},
+      {"garbage, no final result", R"({"RawResponses": {"AT+GMI": {"$data": "fffe00e2"}}})",
+       failure("xrport_probe_noanswer"), {"AT+GMI"}},
+      {"gone mid-dialogue", R"({"Responses": {"AT+GMI": "Halden"}, "Silent": ["AT+GMM"], "HangUpAfter": ["AT+GMM"]})",
+       identity("Halden"), {"AT+GMI", "AT+GMM"}},
+      {"long answer", longAnswer(4000), identity(std::string(200, 'A')), identityQueries},
+      {"flood", longAnswer(100000), failure("xrport_probe_noanswer"), {"AT+GMI"}},
+  };
+  const auto fields = [](const ModemIdentity& m) {
+    return std::tie(m.manufacturer, m.model, m.revision, m.capabilities, m.identification, m.failure);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto modem = start(c.script);
+    ASSERT_TRUE(modem);
+    const std::string before = test::lineSettings(modem->lineDescriptor());
+    EXPECT_EQ(fields(ModemIdentityProbe(kTiming).probe(port(modem->devicePath()))), fields(c.expected));
+    EXPECT_EQ(modem->receivedCommands(), c.asked);
+    EXPECT_EQ(lockFiles(), 0u);
+    if (c.name != "gone mid-dialogue") {
+      EXPECT_EQ(test::lineSettings(modem->lineDescriptor()), before);
+      int exclusive = 0;
+      ASSERT_EQ(ioctl(modem->lineDescriptor(), TIOCGEXCL, &exclusive), 0);
+      EXPECT_EQ(exclusive, 0);
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modems, ModemIdentityProbeTest, testing::ValuesIn(cases()), [](const auto& info) {
-  std::string name = info.param.name;
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-});
-
-TEST_F(ModemIdentityProbeTest, LeavesALockedOrVanishedPortAlone) {
+// Locked by a live process (our parent) under the name the port is opened by. (A port that
+// vanished is the plug-in's test.)
+TEST_F(ModemIdentityProbeTest, LeavesALockedPortAlone) {
   auto modem = start(R"({"Responses": {"AT+GMI": "Halden"}})");
   ASSERT_TRUE(modem);
-  // Locked by a live process (our parent) under the name the port is opened by.
-  const std::string lock =
-      root_.write("var/lock/LCK.." + std::filesystem::path(modem->devicePath()).filename().string(),
-                  std::to_string(getppid()) + "\n");
+  root_.write("var/lock/LCK.." + std::filesystem::path(modem->devicePath()).filename().string(),
+              std::to_string(getppid()) + "\n");
   EXPECT_EQ(ModemIdentityProbe(kTiming).probe(port(modem->devicePath())).failure, "xrport_probe_locked");
   EXPECT_EQ(lockFiles(), 1u);
-
-  std::filesystem::remove(lock);
-  EXPECT_EQ(ModemIdentityProbe(kTiming).probe(port(root_.file("dev/ttyACM7"))).failure,
-            "xrport_probe_unopenable");
-  EXPECT_EQ(lockFiles(), 0u);
   EXPECT_TRUE(modem->receivedCommands().empty());
 }
 

@@ -9,6 +9,7 @@
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
+#include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
@@ -26,10 +27,7 @@ TEST(XRModemPortsPluginTest, ReportsWhatItCanOfAVanishedPortWithAByteName) {
   RegistryEntry* driver = store->addEntry(interface, "cdc_acm", "HwSerialDriver",
                                           makeDictionary({{"driverName", "cdc_acm"}}));
   const std::string name = "tty\xff\xfe";
-  store->addEntry(driver, name, "HwSerialBSDClient",
-                  makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
-                                  {"HwTTYDevice", name},
-                                  {"HwCalloutDevice", root.file("dev/gone")}}));
+  test::listSerialPort(*store, name, root.file("dev/gone"), driver);
   ScopedRegistry registry(store);
   ScopedPlatformRoot scopedRoot(root.path());
 

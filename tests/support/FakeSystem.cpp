@@ -10,10 +10,6 @@
 namespace xr::test {
 namespace fs = std::filesystem;
 
-std::string relativePath(const std::string& fromDir, const std::string& to) {
-  return fs::path(to).lexically_relative(fs::path(fromDir)).string();
-}
-
 void FakeSystem::write(const std::string& path, const std::string& bytes) const { dir_.write(path.substr(1), bytes); }
 
 void FakeSystem::directory(const std::string& path) const { dir_.makeDirectory(path.substr(1)); }
@@ -26,7 +22,7 @@ void FakeSystem::rawLink(const std::string& path, const std::string& text) const
 }
 
 void FakeSystem::link(const std::string& path, const std::string& target) const {
-  rawLink(path, relativePath(fs::path(path).parent_path().string(), target));
+  rawLink(path, fs::path(target).lexically_relative(fs::path(path).parent_path()).string());
 }
 
 void FakeSystem::node(const std::string& path, unsigned major, unsigned minor) const {

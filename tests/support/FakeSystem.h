@@ -50,7 +50,4 @@ class FakeSystem {
   TempDirectory dir_;
 };
 
-// The relative path from directory fromDir to to ("/a/b", "/a/c/d" -> "../c/d").
-std::string relativePath(const std::string& fromDir, const std::string& to);
-
 }  // namespace xr::test

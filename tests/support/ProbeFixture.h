@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/Bundle.h"
-#include "platform/RegistrySnapshot.h"
 #include "platform/RegistryStore.h"
 #include "reporter/XRModemPlugin.h"
 #include "support/RegistryTesting.h"
@@ -25,17 +24,12 @@ class ProbeTest : public ::testing::Test {
   }
 
   // A fresh record and a fresh registry (the scopes nest: the old one goes first).
-  void useRegistry(std::shared_ptr<RegistryStore> store = std::make_shared<test::DecliningRegistryStore>()) {
+  void useRegistry() {
     EXPECT_TRUE(test::allGivenBack(*store_));
     installed_.reset();
-    store_ = std::move(store);
+    store_ = std::make_shared<test::DecliningRegistryStore>();
     installed_ = std::make_unique<ScopedRegistry>(store_);
     test::XRModemPluginPeer(*plugin_).clearRecord();
-  }
-  void loadSnapshot(const std::string& name) {
-    auto result = readRegistrySnapshot(XR_SOURCE_DIR "/tests/hardware/snapshots/" + name);
-    ASSERT_TRUE(result.ok()) << result.error;
-    useRegistry(result.registry);
   }
   // The node HwDeviceTree:zel-io/bus/name with the properties.
   void addDeviceTreeNode(const char* bus, const char* name, DictionaryRef properties) {
@@ -43,14 +37,8 @@ class ProbeTest : public ::testing::Test {
     store_->addEntry(store_->addEntry(zelIO, bus, "Node"), name, "Node", std::move(properties));
   }
   Dictionary& record() { return *plugin_->modemInfoDictionary(); }
-  // The registry in use declines the operation from now on (a fresh one, not a snapshot's).
-  void decline(RegistryOperation operation, bool on = true) {
-    auto* declining = dynamic_cast<test::DecliningRegistryStore*>(store_.get());
-    ASSERT_TRUE(declining);
-    declining->decline(operation, on);
-  }
 
-  std::shared_ptr<RegistryStore> store_ = std::make_shared<test::DecliningRegistryStore>();
+  std::shared_ptr<test::DecliningRegistryStore> store_ = std::make_shared<test::DecliningRegistryStore>();
   std::unique_ptr<ScopedRegistry> installed_ = std::make_unique<ScopedRegistry>(store_);
   std::shared_ptr<XRModemPlugin> plugin_ =
       XRModemPlugin::create(std::make_shared<Bundle>(XR_SOURCE_DIR "/tests/hardware/bundle"));

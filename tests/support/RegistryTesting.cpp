@@ -8,8 +8,8 @@ namespace xr::test {
   return ::testing::AssertionFailure() << "still out: " << describe(out);
 }
 
-void listSerialPort(RegistryStore& store, const std::string& name, const std::string& path) {
-  store.addEntry(store.root(RegistryStore::kServicePlane), name, "HwSerialBSDClient",
+void listSerialPort(RegistryStore& store, const std::string& name, const std::string& path, RegistryEntry* parent) {
+  store.addEntry(parent ? parent : store.root(RegistryStore::kServicePlane), name, "HwSerialBSDClient",
                  makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
                                  {"HwTTYDevice", name},
                                  {"HwCalloutDevice", path}}));

@@ -12,8 +12,10 @@ namespace xr::test {
 // EXPECT_TRUE(allGivenBack(*store));
 ::testing::AssertionResult allGivenBack(const RegistryStore& store);
 
-// Lists a serial stream port named name at path, as the serial driver does under the service root.
-void listSerialPort(RegistryStore& store, const std::string& name, const std::string& path);
+// Lists a serial stream port named name at path, as a serial driver does below itself (parent)
+// or under the service root.
+void listSerialPort(RegistryStore& store, const std::string& name, const std::string& path,
+                    RegistryEntry* parent = nullptr);
 
 // A registry that declines the operations a test names, as a failing platform's would.
 class DecliningRegistryStore : public RegistryStore {

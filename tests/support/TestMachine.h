@@ -12,12 +12,10 @@
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
 #include "serial/SerialPortList.h"
-#include "support/ModemPrefsRecord.h"
+#include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
 
 namespace xr::test {
-
-inline constexpr const char* kDriverBundles = "System/Library/Extensions/HwSerialFamily.drvx/Contents/PlugIns/";
 
 // A machine built by a test: its own registry, platform root and serial port list, installed
 // while it lives.
@@ -27,17 +25,13 @@ class TestMachine {
   ~TestMachine() { SerialPortList::resetSharedSerialPortList(); }
 
   RegistryStore& registry() { return *store_; }
-  const std::shared_ptr<RegistryStore>& store() const { return store_; }
-  std::string file(const std::string& relative) const { return dir_.file("root/" + relative); }
 
-  // The identification ROM at HwDeviceTree:zel-io/i2c/i2c-modem, given whole or as device, SKU,
-  // interface type and a four-character hardware revision.
-  void addROM(std::vector<uint8_t> bytes) {
+  // The identification ROM at HwDeviceTree:zel-io/i2c/i2c-modem: device, SKU, interface type and
+  // hardware revision 1.0a.
+  void addROM(uint8_t device, uint8_t sku, uint8_t interface) {
+    const std::vector<uint8_t> bytes{1, device, sku, interface, '1', '.', '0', 'a'};
     store_->addEntry(store_->addEntry(zelIO(), "i2c", "Bus"), "i2c-modem", "Device",
                      makeDictionary({{"modem-id", Data(bytes.data(), bytes.size())}}));
-  }
-  void addROM(uint8_t device, uint8_t sku, uint8_t interface, const std::string& hw = "1.0a") {
-    addROM({1, device, sku, interface, uint8_t(hw[0]), uint8_t(hw[1]), uint8_t(hw[2]), uint8_t(hw[3])});
   }
   // The digital-audio-bus node HwDeviceTree:zel-io/i2s/i2s-b.
   void addI2SNode(std::string_view compatible) {
@@ -49,18 +43,15 @@ class TestMachine {
     auto* channel = store_->addEntry(store_->root(RegistryStore::kServicePlane), "ch-b", "Channel",
                                      makeDictionary({{"compatible", dataWithString(compatible)}}));
     auto* drv = store_->addEntry(channel, "driver", "Driver", makeDictionary({{"PkBundleIdentifier", driver}}));
-    if (!ttyPath.empty())
-      store_->addEntry(drv, "modem-client", "HwSerialBSDClient",
-                       makeDictionary({{"HwSerialBSDClientType", "HwSerialStream"},
-                                       {"HwTTYDevice", "modem"},
-                                       {"HwCalloutDevice", ttyPath}}));
+    if (!ttyPath.empty()) listSerialPort(*store_, "modem", ttyPath, drv);
   }
 
   // NAME.drvx, its Info.json with or without a version.
   void addBundle(const std::string& name, const std::optional<std::string>& version) {
     auto info = makeDictionary({{"PkBundleIdentifier", "com.tarvo.driver." + name}});
     if (version) info->set("PkBundleShortVersionString", *version);
-    dir_.write("root/" + std::string(kDriverBundles) + name + ".drvx/Contents/Info.json", toJson(info));
+    dir_.write("root/System/Library/Extensions/HwSerialFamily.drvx/Contents/PlugIns/" + name + ".drvx/Contents/Info.json",
+               toJson(info));
   }
   // A drvxstat that lists the loaded drivers (identifier to the text between the parentheses)
   // when asked with -b<identifier> as its second argument; with a mark device it also writes
@@ -75,9 +66,15 @@ class TestMachine {
     ::chmod(dir_.write("root/usr/sbin/drvxstat", script).c_str(), 0755);
   }
 
-  // /var/db/modem.prefs holding code, valid or failing its checksum.
-  void writeModemPrefs(uint8_t code, bool valid = true) {
-    dir_.write("root/var/db/modem.prefs", modemPrefsRecord(code, valid));
+  // /var/db/modem.prefs whose record holds code: 25 record bytes, then the sum of their signed
+  // values, little-endian.
+  void writeModemPrefs(uint8_t code) {
+    std::string record(25, '\x11');
+    record[0] = static_cast<char>(code);
+    uint32_t sum = 0;
+    for (char c : record) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+    for (int i = 0; i < 4; ++i) record += static_cast<char>((sum >> (8 * i)) & 0xFF);
+    dir_.write("root/var/db/modem.prefs", record);
   }
   // The country last chosen in the modem settings tool, as an ISO code.
   void writeGlobalCountry(const std::string& iso) {
