@@ -90,12 +90,12 @@ TEST(TextReport, EscapesWhatItDidNotWriteItself) {
   struct Case {
     std::string value, shown;
   } cases[] = {
-      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xef\xbf\xbd", "caf\xc3\xa9 \xe2\x82\xac \xef\xbf\xbd"},
       {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
       {"OK\r\nModel: forged", "OK\\x0d\\x0aModel: forged"},
       {"tab\there\x7f", "tab\\x09here\\x7f"},
       {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},                    // C1 CSI written in UTF-8
-      {"\xff\xc3(\xed\xa0\x80", "\\xff\\xc3(\\xed\\xa0\\x80"},  // stray, cut short, surrogate
+      {"\x80\xff\xc3(\xed\xa0\x80", "\\x80\\xff\\xc3(\\xed\\xa0\\x80"},  // strays, cut short, surrogate
       {"\xf0\x9f\x93\x9e \xf0\x9f\x93", "\xf0\x9f\x93\x9e \\xf0\\x9f\\x93"},
   };
   const Bundle strings("/nonexistent");
