@@ -134,17 +134,6 @@ TEST(DemoTest, TextReportReadsAsExpectedAndTraceShowsTheDialogue) {
   }
 }
 
-void collectKeys(const Value& value, std::set<std::string>* keys) {
-  if (auto d = value.dictionary()) {
-    for (const auto& [key, inner] : *d) {
-      keys->insert(key);
-      collectKeys(inner, keys);
-    }
-  } else if (auto a = value.array()) {
-    for (const Value& inner : *a) collectKeys(inner, keys);
-  }
-}
-
 // A report key without a display text would show raw in the text report.
 TEST(StringTableTest, NamesEveryKeyTheExamplesReport) {
   struct Case {
@@ -159,10 +148,13 @@ TEST(StringTableTest, NamesEveryKeyTheExamplesReport) {
     SCOPED_TRACE(c.bundle);
     auto table = readJsonFile(XR_BINARY_DIR "/bin/" + std::string(c.bundle) + ".xrplugin/Localizable.json");
     ASSERT_TRUE(table.ok() && table.value.dictionary()) << table.error;
-    for (const auto& name : examples())
-      for (const auto& file : c.expected)
-        if (fs::exists(kExamples + "/" + name + "/" + file))
-          collectKeys(readJsonFile(kExamples + "/" + name + "/" + file).value, &c.keys);
+    const std::regex key(R"re("([^"]+)":)re");  // each object's keys, as the files are written
+    for (const auto& name : examples()) {
+      for (const auto& file : c.expected) {
+        const std::string text = test::readFile(kExamples + "/" + name + "/" + file);
+        for (std::sregex_iterator it(text.begin(), text.end(), key), end; it != end; ++it) c.keys.insert((*it)[1]);
+      }
+    }
     c.keys.erase("_name");
     EXPECT_GT(c.keys.size(), 5u);
     for (const auto& key : c.keys) {
