@@ -45,7 +45,9 @@ TEST(RegularFileTest, OnlyRegularFilesWithinTheBoundAreRead) {
     EXPECT_EQ(read.contents, c.contents);
   }
   EXPECT_EQ(test::openDescriptors(), descriptors);
+  // A JSON file names itself in its errors, whether it could not be read or not parsed.
   EXPECT_EQ(readJsonFile(dir.file("fifo")).error, dir.file("fifo") + ": not a regular file");
+  EXPECT_EQ(readJsonFile(dir.write("bad.json", "{\"a\": [1,}")).error.rfind(dir.file("bad.json") + ": ", 0), 0u);
 }
 
 // Under a platform root, links resolve inside it: an absolute link means the root's "/", and
