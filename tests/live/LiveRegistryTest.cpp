@@ -94,11 +94,6 @@ const std::string kUart = "HwService:platform/00:01/serial/ttyS0";
 INSTANTIATE_TEST_SUITE_P(
     Trees, LiveRegistryCases,
     ::testing::Values(
-        Case{"NothingButVirtualTtys",
-             [](const FakeSystem& sys) {
-               for (int i = 0; i < 8; ++i) sys.virtualTty("tty" + std::to_string(i), 4, i);
-             },
-             {{"HwService:platform/tty0", "!", {}}, {"HwDeviceTree:", "", {}}}},
         Case{"SerialBaseChainAndEmptySlot", pnpUart,
              {{"HwService:platform/00:01", "subsystem", "pnp"},
               {"HwService:platform/00:01", "sysfsPath", kPnp},
@@ -141,8 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
               {"HwService:platform/usb1/Tarvo USB Modem", "portPath", "2.3"},
               {"HwService:platform/usb1/Tarvo USB Modem", "speed", "12"},
               {"HwService:platform/usb1/Tarvo USB Modem/1-2.3:1.0", "ATCommandInterface", true},
-              {"HwService:platform/usb1/Tarvo USB Modem/1-2.3:1.0/cdc_acm", "PkBundleIdentifier", "cdc_acm"},
-              {kAcmEntry, "HwTTYDevice", "ttyACM0"}},
+              {"HwService:platform/usb1/Tarvo USB Modem/1-2.3:1.0/cdc_acm", "PkBundleIdentifier", "cdc_acm"}},
              UsbFamilyTable({{0x05ac, 0x0015}})},
         Case{"PlainAcmAndUsbSerial",
              [](const FakeSystem& sys) {
