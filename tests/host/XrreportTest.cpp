@@ -29,6 +29,7 @@ using test::ProgramResult;
 using test::TempDirectory;
 
 const std::string kTestPlugin = XR_TEST_PLUGIN_DIR "/HostTest.so";
+const std::string kTestItem = XR_SOURCE_DIR "/tests/support/hostplugin/Item.json";
 
 // xrreport copied into a directory of its own (or a folder of it), so the bundles beside it
 // are the test's. XRREPORT_PLUGIN_PATH is set to pluginPath, so the test's own does not count.
@@ -52,27 +53,21 @@ struct Installation : TempDirectory {
   std::string binary_;
 };
 
-// DIR/PATH.xrplugin holding the given shared object (as NAME.so, NAME the last part of PATH)
-// and the test string table.
+// DIR/PATH.xrplugin holding the given shared object (as NAME.so, NAME the last part of PATH),
+// the test string table and the test plug-in's item.
 void addBundle(const TempDirectory& dir, const std::string& path, const std::string& object = kTestPlugin) {
   dir.copy(object, path + ".xrplugin/" + fs::path(path).filename().string() + ".so");
   dir.copy(XR_SOURCE_DIR "/tests/support/hostplugin/Localizable.json", path + ".xrplugin/Localizable.json");
+  dir.copy(kTestItem, path + ".xrplugin/Item.json");
 }
 
 // The test plug-in's item, loaded from bundle with the platform root at root.
 DictionaryRef item(const std::string& bundle, const std::string& root) {
-  return makeDictionary({
-      {"_name", "hosttest_item"},
-      {"hosttest_bundle", bundle},
-      {"hosttest_root", root},
-      {"hosttest_count", 3},
-      {"hosttest_ratio", 0.5},
-      {"hosttest_flag", true},
-      {"hosttest_bytes", dataWithString("AT\r\nOK")},
-      {"hosttest_list", makeArray({"one", "two"})},
-      {"hosttest_nested", makeDictionary({{"hosttest_inner", "deep"}})},
-      {"hosttest_untranslated", "shown by its key"},
-  });
+  auto item = mutableCopy(readJsonFile(kTestItem).value.dictionary());
+  if (!item) return makeDictionary();
+  item->set("hosttest_bundle", bundle);
+  item->set("hosttest_root", root);
+  return item;
 }
 
 // JSON: an array of one report per plug-in, in bundle order. Text: the keys through the

@@ -9,6 +9,7 @@
 
 #include "host/XRReporter.h"
 #include "platform/Bundle.h"
+#include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 
 namespace {
@@ -28,18 +29,12 @@ class HostTestReporter : public xr::XRReporter {
     auto report = XRReporter::updateDictionary(dictionary);
     if (mode() == "no-items") return report;
     auto bundle = xr::Bundle::containingAddress(reinterpret_cast<const void*>(&anchor));
-    auto item = xr::makeDictionary({
-        {"_name", "hosttest_item"},
-        {"hosttest_bundle", bundle ? bundle->path().substr(bundle->path().rfind('/') + 1) : ""},
-        {"hosttest_root", xr::platformRoot()},
-        {"hosttest_count", 3},
-        {"hosttest_ratio", 0.5},
-        {"hosttest_flag", true},
-        {"hosttest_bytes", xr::dataWithString("AT\r\nOK")},
-        {"hosttest_list", xr::makeArray({"one", "two"})},
-        {"hosttest_nested", xr::makeDictionary({{"hosttest_inner", "deep"}})},
-        {"hosttest_untranslated", "shown by its key"},
-    });
+    // Its values are its bundle's Item.json, which the host's tests compare the report with,
+    // but for the two it finds out.
+    auto item = bundle ? xr::mutableCopy(xr::readJsonFile(bundle->path() + "/Item.json").value.dictionary()) : nullptr;
+    if (!item) throw std::runtime_error("test plug-in without its Item.json");
+    item->set("hosttest_bundle", bundle->path().substr(bundle->path().rfind('/') + 1));
+    item->set("hosttest_root", xr::platformRoot());
     const xr::Value entry(item);  // copied: g++ 12 misreads moving the variant
     report->get("_items").array()->push_back(entry);
     return report;
