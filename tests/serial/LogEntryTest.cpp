@@ -24,23 +24,11 @@ TEST(DataHandlerLogEntry, TextForms) {
   using namespace std::chrono;
   // 2024-05-01 10:20:30 UTC
   const DataHandlerLogEntry::Date date{seconds(1714558830)};
-  struct Case {
-    uint32_t ms;
-    std::string bytes;
-    std::string hexUpTime, stringUpTime, hexDate, stringDate;
-  } cases[] = {
-      {12345, "OK", "12.345 : <4f4b>", "12.345 : OK", "2024-05-01 10:20:30 +0000 : <4f4b>",
-       "2024-05-01 10:20:30 +0000 : OK"},
-      {7, std::string("AT\r\n\0x", 6), "0.007 : <41540d0a 0078>", std::string("0.007 : AT\r\n\0x", 14),
-       "2024-05-01 10:20:30 +0000 : <41540d0a 0078>", std::string("2024-05-01 10:20:30 +0000 : AT\r\n\0x", 34)},
-  };
-  for (const Case& c : cases) {
-    const DataHandlerLogEntry entry(static_cast<float>(c.ms / 1000.0), date, dataWithString(c.bytes));
-    EXPECT_EQ(entry.hexDescriptionWithUpTime(), c.hexUpTime);
-    EXPECT_EQ(entry.stringDescriptionWithUpTime(), c.stringUpTime);
-    EXPECT_EQ(entry.hexDescriptionWithDate(), c.hexDate);
-    EXPECT_EQ(entry.stringDescriptionWithDate(), c.stringDate);
-  }
+  const DataHandlerLogEntry entry(0.007f, date, dataWithString(std::string("AT\r\n\0x", 6)));
+  EXPECT_EQ(entry.hexDescriptionWithUpTime(), "0.007 : <41540d0a 0078>");
+  EXPECT_EQ(entry.stringDescriptionWithUpTime(), std::string("0.007 : AT\r\n\0x", 14));
+  EXPECT_EQ(entry.hexDescriptionWithDate(), "2024-05-01 10:20:30 +0000 : <41540d0a 0078>");
+  EXPECT_EQ(entry.stringDescriptionWithDate(), std::string("2024-05-01 10:20:30 +0000 : AT\r\n\0x", 34));
 }
 
 }  // namespace

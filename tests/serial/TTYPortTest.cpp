@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/Posix.h"
+#include "platform/Trace.h"
 #include "serial/DataHandler.h"
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"
@@ -47,6 +50,7 @@ class TTYPortOnPty : public testing::Test {
     baseThreads_ = threadCount();
     port_.setPath(pty_->slavePath());
     port_.setLockDirectories({locks_.path()});
+    lockFile_ = locks_.file("LCK.." + std::filesystem::path(pty_->slavePath()).filename().string());
   }
   void TearDown() override {
     port_.close();
@@ -67,6 +71,7 @@ class TTYPortOnPty : public testing::Test {
   }
 
   test::TempDirectory locks_;
+  std::string lockFile_;  // the line's UUCP lock
   std::unique_ptr<PseudoTerminal> pty_;
   struct termios before_{};
   std::set<int> baseDescriptors_;
@@ -76,37 +81,31 @@ class TTYPortOnPty : public testing::Test {
   TTYPort port_{handler_, calls_};
 };
 
+int gOpenFlags = -1;
+
 TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
+  PosixCalls::Table recordingOpen = PosixCalls::system().table();
+  recordingOpen.open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
+  calls_ = PosixCalls(recordingOpen);
   port_.setPortSpeed(115200);  // stored only: open keeps the line's speed
   port_.open();
   ASSERT_TRUE(port_.portOpened());
   EXPECT_EQ(threadCount(), baseThreads_ + 1);
+  // Never the caller's controlling terminal, never inherited by a tool.
+  EXPECT_EQ(gOpenFlags, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 
+  // Only what would change the modem's bytes goes; everything else stays as the line had it.
+  struct termios raw = before_;
+  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | BRKINT | INPCK | IXON | IXOFF | IXANY);
+  raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO | ECHOE);
+  raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  raw.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS;
   const struct termios t = lineNow();
-  struct Flag {
-    const char* name;
-    tcflag_t field;
-    tcflag_t bits;
-    bool on;
-  } flags[] = {
-      {"ICANON", t.c_lflag, ICANON, false}, {"ISIG", t.c_lflag, ISIG, false},
-      {"ECHO", t.c_lflag, ECHO, false},     {"ECHOE", t.c_lflag, ECHOE, false},
-      {"IXON", t.c_iflag, IXON, false},     {"IXOFF", t.c_iflag, IXOFF, false},
-      {"IXANY", t.c_iflag, IXANY, false},   {"OPOST", t.c_oflag, OPOST, false},
-      {"ICRNL", t.c_iflag, ICRNL, false},   {"INLCR", t.c_iflag, INLCR, false},
-      {"IGNCR", t.c_iflag, IGNCR, false},   {"ISTRIP", t.c_iflag, ISTRIP, false},
-      {"PARMRK", t.c_iflag, PARMRK, false}, {"BRKINT", t.c_iflag, BRKINT, false},
-      {"INPCK", t.c_iflag, INPCK, false},
-      {"PARENB", t.c_cflag, PARENB, false}, {"CSTOPB", t.c_cflag, CSTOPB, false},
-      {"CREAD", t.c_cflag, CREAD, true},    {"CLOCAL", t.c_cflag, CLOCAL, true},
-      {"CRTSCTS", t.c_cflag, CRTSCTS, true},
-      // Everything else stays as the line had it.
-      {"IMAXBEL", t.c_iflag, IMAXBEL, true}, {"IGNBRK", t.c_iflag, IGNBRK, true},
-      {"ONLCR", t.c_oflag, ONLCR, true},    {"HUPCL", t.c_cflag, HUPCL, true},
-      {"PARODD", t.c_cflag, PARODD, true},  {"IEXTEN", t.c_lflag, IEXTEN, true},
-  };
-  for (const Flag& f : flags) EXPECT_EQ((f.field & f.bits) == f.bits, f.on) << f.name;
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_iflag, raw.c_iflag);
+  EXPECT_EQ(t.c_oflag, raw.c_oflag);
+  EXPECT_EQ(t.c_cflag, raw.c_cflag);
+  EXPECT_EQ(t.c_lflag, raw.c_lflag);
   EXPECT_EQ(t.c_cc[VMIN], 1);
   EXPECT_EQ(t.c_cc[VTIME], 1);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
@@ -117,31 +116,11 @@ TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
   int exclusive = 0;
   ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1) << "no other opener while the port talks";
+  EXPECT_EQ(port_.heldLockPaths(), std::vector<std::string>{lockFile_});
   port_.close();
   ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0) << "the tty's exclusive mode outlived the port";
-}
-
-// As every real serial device starts: CRs would arrive as LFs, and output would be cooked.
-TEST_F(TTYPortOnPty, BytesPassUnchangedOnALineAtTheKernelsDefaults) {
-  std::string error;
-  pty_ = PseudoTerminal::open(&error, PseudoTerminal::LineSettings::kKernelDefault);
-  ASSERT_TRUE(pty_) << error;
-  before_ = lineNow();
-  ASSERT_TRUE(before_.c_iflag & ICRNL);
-  ASSERT_TRUE(before_.c_lflag & ICANON);
-  baseDescriptors_ = openDescriptors();
-  port_.setPath(pty_->slavePath());
-  port_.setStartReadMechOnOpen(false);  // the test reads the line itself
-  port_.open();
-  ASSERT_TRUE(port_.portOpened());
-
-  const std::string bytes("\r\n\x7f\x03\x11\xff\0OK\r\n\n\r", 13);
-  ASSERT_EQ(posix::write(pty_->masterDescriptor(), bytes.data(), bytes.size()), 13);
-  const auto whole = [&](const std::string& got) { return got.size() >= bytes.size(); };
-  EXPECT_EQ(test::readUntil(port_.inDescriptor(), whole), bytes);
-  ASSERT_EQ(posix::write(port_.outDescriptor(), bytes.data(), bytes.size()), 13);
-  EXPECT_EQ(test::readUntil(pty_->masterDescriptor(), whole), bytes);
+  EXPECT_FALSE(std::filesystem::exists(lockFile_));
 }
 
 // After close the data handler writes nowhere, even when the number is taken again.
@@ -161,30 +140,32 @@ TEST_F(TTYPortOnPty, SendAfterCloseWritesNothing) {
   EXPECT_EQ(posix::poll(&m, 1, 0), 0) << "the send reached the closed line";
 }
 
-int gOpenFlags = -1;
-
-// Never the caller's controlling terminal, never inherited by a tool.
-TEST_F(TTYPortOnPty, OpensWithoutBecomingTheControllingTerminal) {
-  PosixCalls::Table recordingOpen = PosixCalls::system().table();
-  recordingOpen.open = [](const char* path, int flags, mode_t mode) { return ::open(path, gOpenFlags = flags, mode); };
-  calls_ = PosixCalls(recordingOpen);
-  port_.open();
-  EXPECT_TRUE(port_.portOpened());
-  EXPECT_EQ(gOpenFlags, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-}
-
-// A line that cannot be opened or configured is left closed, as it was; closing the port then
-// touches no descriptor.
-TEST_F(TTYPortOnPty, FailedOpenLeavesNothingBehind) {
-  enum Fault { kMissingDevice, kFcntl, kTcgetattr };
-  for (Fault fault : {kMissingDevice, kFcntl, kTcgetattr}) {
+// A line that cannot be opened or configured, or that a live process has locked, is left
+// closed, as it was, and the trace says why; closing the port then touches no descriptor.
+TEST_F(TTYPortOnPty, FailedOpenLeavesNothingBehindAndSaysWhy) {
+  std::vector<std::string> trace;
+  setTraceSink([&](std::string_view line) { trace.emplace_back(line); });
+  const pid_t live = getppid();
+  enum Fault { kMissingDevice, kFcntl, kTcgetattr, kLocked };
+  const std::pair<Fault, std::string> cases[] = {
+      {kMissingDevice, "-missing: cannot open: No such file or directory"},
+      {kFcntl, ": cannot make the line non-blocking: Invalid argument"},
+      {kTcgetattr, ": cannot read the line's settings: Inappropriate ioctl for device"},
+      {kLocked, ": busy: locked by pid " + std::to_string(live) + " (" + lockFile_ + ")"},
+  };
+  for (const auto& [fault, why] : cases) {
+    trace.clear();
     PosixCalls::Table table = PosixCalls::system().table();
     port_.setPath(pty_->slavePath() + (fault == kMissingDevice ? "-missing" : ""));
     if (fault == kFcntl) table.fcntl = [](int, int, long) { return errno = EINVAL, -1; };
     if (fault == kTcgetattr) table.tcgetattr = [](int, struct termios*) { return errno = ENOTTY, -1; };
+    if (fault == kLocked) locks_.write(std::filesystem::path(lockFile_).filename(), std::to_string(live) + "\n");
     calls_ = PosixCalls(table);
     port_.open();
     expectClosedAsBefore();
+    EXPECT_EQ(port_.busyHolderPid(), fault == kLocked ? live : 0);
+    EXPECT_TRUE(trace.size() == 1 && trace[0].ends_with(" note  " + pty_->slavePath() + why))
+        << testing::PrintToString(trace);
     table.close = [](int) {
       ADD_FAILURE() << "closed a descriptor";
       return 0;
@@ -193,17 +174,13 @@ TEST_F(TTYPortOnPty, FailedOpenLeavesNothingBehind) {
     port_.close();
     calls_ = PosixCalls::system();
   }
+  setTraceSink(nullptr);
 }
 
-TEST_F(TTYPortOnPty, SpeedAndFramingApplyOnlyToAnOpenLine) {
-  port_.adjustOpenedPortSpeed(19200);  // closed: stored, no line touched
-  EXPECT_EQ(port_.portSpeed(), 19200);
+TEST_F(TTYPortOnPty, SpeedAndFramingApplyToTheOpenLine) {
   port_.open();
-  struct termios t = lineNow();
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-
   port_.adjustOpenedPortSpeed(57600);
-  t = lineNow();
+  struct termios t = lineNow();
   EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B57600));
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
   // Whatever the framing name, the line gets 8-N-1.

@@ -1,28 +1,19 @@
-// Lock files of live, dead and junk owners, and the port that honours them.
+// Lock files of live, dead and junk owners.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "platform/PlatformRoot.h"
 #include "platform/Process.h"
-#include "platform/Trace.h"
-#include "serial/DataHandler.h"
-#include "serial/TTYPort.h"
 #include "serial/UUCPLock.h"
 #include "support/TempDirectory.h"
-#include "profile/PseudoTerminal.h"
 
 namespace xr {
 namespace {
 namespace fs = std::filesystem;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::readFile;
 
 std::string pidText(pid_t pid) {
   char text[16];
@@ -30,30 +21,18 @@ std::string pidText(pid_t pid) {
   return text;
 }
 
-// A process that lives until the test ends, and the pid of one that has ended.
-struct Owners {
-  std::unique_ptr<Process> live = Process::launch("/bin/sleep", {"60"});
-  pid_t dead = 0;
-  Owners() {
-    auto ended = Process::launch("/bin/true", {});
-    if (ended) {
-      dead = ended->pid();
-      ended->wait();
-    }
-  }
-  ~Owners() {
-    if (live) {
-      live->terminate();
-      live->wait();
-    }
-  }
-};
+// The pid of a process that has ended and been reaped.
+pid_t deadPid() {
+  auto ended = Process::launch("/bin/true", {});
+  if (!ended) return 0;
+  ended->wait();
+  return ended->pid();
+}
 
 TEST(UUCPLock, LiveOwnersMakeTheDeviceBusyAndOthersAreStale) {
-  Owners owners;
-  ASSERT_TRUE(owners.live);
-  ASSERT_NE(owners.dead, 0);
-  const pid_t live = owners.live->pid();
+  const pid_t live = getppid();
+  const pid_t dead = deadPid();
+  ASSERT_NE(dead, 0);
   struct Case {
     const char* label;
     const char* directory;  // where the existing lock is: "var", "run" or none
@@ -65,7 +44,7 @@ TEST(UUCPLock, LiveOwnersMakeTheDeviceBusyAndOthersAreStale) {
       {"live", "var", pidText(live), "LCK..ttyS7", UUCPLock::Status::kBusy},
       {"live_in_second_directory", "run", pidText(live), "LCK..ttyS7", UUCPLock::Status::kBusy},
       {"live_under_link_target", "var", pidText(live), "LCK..ttyS7-real", UUCPLock::Status::kBusy},
-      {"dead", "var", pidText(owners.dead), "LCK..ttyS7", UUCPLock::Status::kAcquired},
+      {"dead", "var", pidText(dead), "LCK..ttyS7", UUCPLock::Status::kAcquired},
       {"junk", "var", "hello\n", "LCK..ttyS7", UUCPLock::Status::kAcquired},
       {"other_device", "var", pidText(live), "LCK..ttyS8", UUCPLock::Status::kAcquired},
   };
@@ -153,48 +132,6 @@ TEST(UUCPLock, NoLockDirectoryLeavesTheDeviceUnguarded) {
   UUCPLock lock("/dev/ttyS9");
   EXPECT_EQ(lock.acquire(), UUCPLock::Status::kUnlocked);
   EXPECT_FALSE(lock.held());
-}
-
-// The port takes the device's lock for as long as it is open; a device another process holds
-// stays closed, and the trace says who holds it.
-TEST(UUCPLock, PortHonoursAndHoldsTheLock) {
-  Owners owners;
-  ASSERT_TRUE(owners.live);
-  std::string error;
-  auto pty = PseudoTerminal::open(&error);
-  ASSERT_TRUE(pty) << error;
-  test::TempDirectory locks;
-  const std::string name = "LCK.." + fs::path(pty->slavePath()).filename().string();
-  std::vector<std::string> trace;
-  setTraceSink([&](std::string_view line) { trace.emplace_back(line); });
-
-  TTYPort port(std::make_shared<DataHandler>());
-  port.setPath(pty->slavePath());
-  port.setLockDirectories({locks.path()});
-  locks.write(name, pidText(owners.live->pid()));
-  port.open();
-  EXPECT_FALSE(port.portOpened());
-  EXPECT_EQ(port.inDescriptor(), -1);
-  EXPECT_EQ(port.busyHolderPid(), owners.live->pid());
-
-  locks.write(name, pidText(owners.dead));
-  port.open();
-  EXPECT_TRUE(port.portOpened());
-  EXPECT_EQ(port.busyHolderPid(), 0);
-  EXPECT_EQ(port.heldLockPaths(), std::vector<std::string>{locks.file(name)});
-  EXPECT_EQ(readFile(locks.file(name)), pidText(::getpid()));
-  port.close();
-  EXPECT_FALSE(fs::exists(locks.file(name)));
-
-  port.setPath(pty->slavePath() + "-missing");
-  port.open();
-  setTraceSink(nullptr);
-  ASSERT_EQ(trace.size(), 2u);
-  EXPECT_TRUE(trace[0].ends_with(" note  " + pty->slavePath() + ": busy: locked by pid " +
-                                 std::to_string(owners.live->pid()) + " (" + locks.file(name) + ")"))
-      << trace[0];
-  EXPECT_TRUE(trace[1].ends_with(" note  " + pty->slavePath() + "-missing: cannot open: No such file or directory"))
-      << trace[1];
 }
 
 }  // namespace
