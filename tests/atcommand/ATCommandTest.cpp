@@ -1,6 +1,5 @@
 // AT commands and the plug-in's dialogue on the shared serial port, opened on a real pty.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <termios.h>
 
 #include <cstring>
@@ -25,7 +24,6 @@
 
 namespace xr {
 namespace {
-using namespace std::string_literals;
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
@@ -67,7 +65,7 @@ class ModemLine : public testing::Test {
   }
   void TearDown() override {
     port_->close();
-    if (modem_ && !lineDropped_) {
+    if (modem_) {
       struct termios after{};
       EXPECT_EQ(tcgetattr(modem_->lineDescriptor(), &after), 0);
       EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0) << "line attributes not restored";
@@ -81,44 +79,12 @@ class ModemLine : public testing::Test {
   test::TempDirectory locks_;
   std::shared_ptr<TTYPort> port_ = TTYPort::sharedTTYPort();
   std::unique_ptr<ScriptedModem> modem_;
-  bool lineDropped_ = false;  // the modem hung up: the line has no attributes any more
   struct termios before_{};
   std::set<int> descriptors_;
   size_t threads_ = 0;
   std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
   ScopedRegistry scoped_{store_};
 };
-
-// How the modem answers "ATI4\r", and the cleaned reply; nullopt: the command times out.
-struct Behaviour {
-  const char* label;
-  std::string reply = "\r\nTarvo Internal Modem\r\n\r\nOK\r\n";
-  std::optional<std::string> answer = "Tarvo Internal ModemOK";
-};
-
-void PrintTo(const Behaviour& b, std::ostream* os) { *os << b.label; }
-
-class Answers : public ModemLine, public testing::WithParamInterface<Behaviour> {};
-
-TEST_P(Answers, EndWithinTheTimeOut) {
-  const Behaviour& b = GetParam();
-  ModemScript script;
-  script.replies["ATI4"] = dataWithString(b.reply);
-  openLine(script);
-  const auto start = Clock::now();
-  EXPECT_EQ(ask("ATI4\r", b.answer ? kAnswered : kUnanswered), b.answer);
-  if (!b.answer) {
-    EXPECT_GE(Clock::now() - start, kUnanswered);
-  }
-  EXPECT_EQ(modem_->receivedCommands(), std::vector<std::string>{"ATI4"});
-  EXPECT_EQ(ask("AT\r"), "OK") << "the line still serves the next command";
-}
-
-// On the real line: answered, and silent. How a reply assembles from every chunking, echoed
-// or not, is ReplyAssemblyTest's.
-INSTANTIATE_TEST_SUITE_P(Modem, Answers,
-                         testing::Values(Behaviour{"whole"}, Behaviour{"silent", "", std::nullopt}),
-                         [](const auto& info) { return std::string(info.param.label); });
 
 // A reply stops growing at its limit and fails there, without waiting out its time.
 TEST_F(ModemLine, FloodWithoutFinalResultFailsAtTheLimit) {
@@ -135,11 +101,6 @@ TEST_F(ModemLine, FloodWithoutFinalResultFailsAtTheLimit) {
   EXPECT_TRUE(command->responseOverflowed());
   EXPECT_EQ(command->response().size(), ATCommand::kResponseLimit);
   EXPECT_TRUE(command->response().starts_with("ATI4\rAAAA"));
-  // Still pouring in: the next command fails the same way, and quickly.
-  const auto next = ATCommand::atCommandWithCommandString("AT\r");
-  next->setTimeout(milliseconds(60000));
-  next->send();
-  EXPECT_TRUE(next->responseOverflowed() || next->cleanedResponse());
 }
 
 // What follows a complete reply (here 1 MB of junk) never reaches the finished command.
@@ -170,22 +131,9 @@ TEST_F(ModemLine, ConcurrentSendersTakeTurns) {
   other.join();
 }
 
-TEST_F(ModemLine, ModemVanishingMidReplyEndsInTheTimeOut) {
-  ModemScript s;
-  s.replies["ATI4"] = dataWithString("\r\nTarvo Inte");
-  s.hangUpAfter.insert("ATI4");
-  openLine(s);
-  lineDropped_ = true;
-  EXPECT_EQ(ask("ATI4\r", kUnanswered), std::nullopt);
-  EXPECT_TRUE(test::eventually([&] { return test::threadCount() == threads_; }))
-      << "the read thread should end once the line is gone";
-  EXPECT_EQ(ask("AT\r", kUnanswered), std::nullopt);
-}
-
 TEST_F(ModemLine, ExpectedResponses) {
   ModemScript s;
   s.replies["ATI3"] = ModemScript::framedResponse({"Hello World"});
-  s.replies["ATL"] = dataWithString("\r\nok\r\n");
   openLine(s);
   using List = std::vector<std::string>;
   auto expecting = [](const char* command, std::optional<List> list) {
@@ -203,8 +151,6 @@ TEST_F(ModemLine, ExpectedResponses) {
       {expecting("ATI3\r", List{"x", "WORLD"}), "Hello WorldOK", true},
       {expecting("ATI3\r", std::nullopt), "Hello WorldOK", false},
       {ExpectedResponseATCommand::atCommandExpectingOKResponse("ATQ\r"), "ERROR", false},
-      // Lower case never completes, so "ok" is not even looked at.
-      {expecting("ATL\r", List{"OK"}), std::nullopt, false},
   };
   for (const Case& c : cases) {
     c.command->send();
@@ -261,7 +207,9 @@ TEST_P(LateReplies, AreNeverTakenByTheNextCommand) {
     send(echo("ATI5\r") + "\r\nMINE\r\n\r\nOK\r\n");
   });
   EXPECT_EQ(ask("AT\r"), "OK");
+  const auto start = Clock::now();
   EXPECT_EQ(ask("ATI4\r", kUnanswered), std::nullopt);
+  EXPECT_GE(Clock::now() - start, kUnanswered);
   gaveUp.set_value();
   if (!l.lateAfterNextWrite) lateSent.get_future().wait();
   EXPECT_EQ(ask("ATI5\r"), "MINEOK");
@@ -283,7 +231,6 @@ INSTANTIATE_TEST_SUITE_P(Modem, LateReplies,
 // The plug-in's dialogue: it opens the port the registry names "modem", once, and asks it.
 TEST_F(ModemLine, Dialogue) {
   ModemScript script;
-  script.replies["ATI4"] = ModemScript::framedResponse({"Tarvo Internal Modem"});
   script.replies["ATI1"] = ModemScript::framedResponse({"OKAY", "v1.2"});
   startModem(script);
   test::TempDirectory dir;
