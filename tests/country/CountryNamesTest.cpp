@@ -112,7 +112,6 @@ TEST(CountryNamesTest, NamesTheFirstMatchingEntry) {
 TEST(CountryNamesTest, BadResourceFindsNothing) {
   const char* resources[] = {
       nullptr,  // missing
-      R"({"Countries": [{"Name": "United States", )",
       "{\"Countries\": [[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]}",  // deeper than the limit
   };
   for (const char* text : resources) {

@@ -38,10 +38,6 @@ TEST(CleaningTest, RewritesTheRecordInPlace) {
       {"empty version still shown", {{"xrmodem_drivername", "d"}, {"Driver Version", ""}}, bare("d (v)")},
       {"values of another kind count as absent", {{"xrmodem_drivername", "d"}, {"Device", 5}, {"SKU", 6}}, bare("d")},
       {"no driver empties the record", {{"Device", "Pellan"}, {"Country Name", "France"}}, {}},
-      // The serial driver's modulation text overwrites a ROM-given interface type.
-      {"RS574 serial driver",
-       {{"xrmodem_interfacetype", "USB"}, {"xrmodem_drivername", kRS574}, {"Modulation Supported", "Serial"}},
-       {{"xrmodem_driverinfo", kRS574}, {"xrmodem_interfacetype", "Serial"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

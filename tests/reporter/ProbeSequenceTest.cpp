@@ -30,43 +30,38 @@ TEST(ProbeSequenceTest, WithoutAnyVersionTheDriverStandsAlone) {
   EXPECT_FALSE(item.contains("xrmodem_fwvers"));
 }
 
-// A run starts afresh: nothing of the previous machine's record or family survives.
+// A second run starts afresh: nothing of the previous machine's record, family or USB modems
+// survives, and the earlier item, which shares the old USB modem map, keeps it.
 TEST(ProbeSequenceTest, SecondRunOnTheSameObjectStartsAfresh) {
+  const auto addUSBModem = [](test::TestMachine& machine) {
+    auto* usb = machine.registry().addEntry(machine.registry().root(RegistryStore::kServicePlane), "usb", "Bus");
+    machine.registry().addEntry(usb, "modem", "TarvoSM56KUSBModemFamily", makeDictionary({{"locationID", 7}}));
+  };
   auto plugin = makePlugin();
+  Value first;
+  std::string firstText;
   {
     test::TestMachine torvin;
     torvin.addROM(12, 2, 2);
     torvin.writeModemPrefs(0xB5);
-    EXPECT_FALSE(plugin->getModemInfoDictionary()->empty());
+    addUSBModem(torvin);
+    first = mutableCopy(plugin->getModemInfoDictionary());
+    firstText = toJson(first);
     EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
   }
   test::TestMachine i2s;
   i2s.addI2SNode(std::string_view("i2s-modem\0", 10));
+  addUSBModem(i2s);
   Dictionary item = *plugin->getModemInfoDictionary();
+  EXPECT_EQ(toJson(first), firstText);
   EXPECT_FALSE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
   EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isI2SFamily());
   EXPECT_EQ(item.get("xrmodem_model"), Value("Brisa"));
   EXPECT_FALSE(item.contains("xrmodem_skuname"));
   EXPECT_FALSE(item.contains("xrmodem_fwvers"));
+  EXPECT_EQ(item.get("xrmodem_emModems").dictionary()->get("xrmodem_usblocation"), Value(makeArray({7})));
   plugin.reset();
   EXPECT_TRUE(test::allGivenBack(i2s.registry()));
-}
-
-// The USB modem map is made anew too, and the earlier item, which shares the old one, keeps it.
-TEST(ProbeSequenceTest, SecondRunReportsUSBModemsOnce) {
-  test::TestMachine machine;
-  auto* usb = machine.registry().addEntry(machine.registry().root(RegistryStore::kServicePlane), "usb", "Bus");
-  machine.registry().addEntry(usb, "modem", "TarvoSM56KUSBModemFamily", makeDictionary({{"locationID", 7}}));
-  auto plugin = makePlugin();
-  const Value first = mutableCopy(plugin->getModemInfoDictionary());
-  const std::string firstText = toJson(first);
-  const Value second = mutableCopy(plugin->getModemInfoDictionary());
-  EXPECT_EQ(toJson(second), firstText);
-  EXPECT_EQ(toJson(first), firstText);
-  EXPECT_EQ(second.dictionary()->get("xrmodem_emModems").dictionary()->get("xrmodem_usblocation"),
-            Value(makeArray({7})));
-  plugin.reset();
-  EXPECT_TRUE(test::allGivenBack(machine.registry()));
 }
 
 TEST(SKUFromFirmwareTest, ReadsTheNumberAfterTheFirstDash) {
