@@ -21,7 +21,7 @@ class SerialPorts : public ::testing::Test {
     SerialPortList::resetSharedSerialPortList();
     EXPECT_TRUE(test::allGivenBack(*store_));
   }
-  std::shared_ptr<test::DecliningRegistryStore> store_ = std::make_shared<test::DecliningRegistryStore>();
+  std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
   ScopedRegistry scoped_{store_};
 };
 
@@ -72,19 +72,6 @@ TEST_F(SerialPorts, SharedListIsReadOnce) {
   store_->addEntry(root, "s2", "HwSerialBSDClient", serialClient("HwSerialStream", "late", "/dev/cu.late"));
   EXPECT_EQ(SerialPortList::serialPortList(), shared);
   EXPECT_EQ(shared->serialPortNames(), std::vector<std::string>{"modem"});
-  EXPECT_EQ(shared->serialPortPathForSerialPortName("late"), std::nullopt);
-}
-
-TEST_F(SerialPorts, RegistryFailuresLeaveAnEmptyList) {
-  store_->addEntry(store_->root("HwService"), "s1", "HwSerialBSDClient",
-                   serialClient("HwSerialStream", "modem", "/dev/cu.modem"));
-  for (RegistryOperation fault : {RegistryOperation::Open, RegistryOperation::MatchingEntries}) {
-    store_->decline(fault);
-    SerialPortList list;
-    EXPECT_TRUE(list.serialPorts()->empty());
-    EXPECT_EQ(list.serialPortPathForSerialPortName("modem"), std::nullopt);
-    store_->decline(fault, false);
-  }
 }
 
 }  // namespace

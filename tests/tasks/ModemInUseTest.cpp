@@ -84,10 +84,10 @@ class ModemInUseCheckTest : public ToolTest {
 TEST_F(ModemInUseCheckTest, NamesTheProcessHoldingTheModem) {
   holdTheModem();
   plugin_.checkIfModemInUseTask();
-  plugin_.checkIfModemInUseTask();  // starts from no names again
   EXPECT_EQ(plugin_.appNamesAlreadyUsingModems(), "Modem App");
   EXPECT_EQ(inUseBy(), "Modem App");
-  // Nobody holds it now: the tool exits non-zero, no names, the record keeps what it had.
+  // Nobody holds it now: the tool exits non-zero, no names (each check starts from none), the
+  // record keeps what it had.
   holder_.reset();
   plugin_.checkIfModemInUseTask();
   EXPECT_EQ(plugin_.appNamesAlreadyUsingModems(), "");
