@@ -78,23 +78,28 @@ void expectItems(const std::string& dir, const test::ProgramResult& result) {
   }
 }
 
-// The reports run side by side: most of their time is the modem's fixed pause.
+// The reports run side by side: most of their time is the modem's fixed pause. Each runs on a
+// copy: a faulty report may take or clear the machine's lock files.
 TEST(ExamplesTest, ReportsHoldTheExpectedItems) {
+  test::TempDirectory dir;
   std::vector<std::pair<std::string, std::future<test::ProgramResult>>> runs;
   for (const std::string& name : examples()) {
     if (name == kSilent) continue;
-    runs.emplace_back(name, std::async(std::launch::async, reportOn, kExamples + "/" + name, std::vector<std::string>{}));
+    const std::string machine = dir.copy(kExamples + "/" + name, name);
+    runs.emplace_back(machine, std::async(std::launch::async, reportOn, machine, std::vector<std::string>{}));
   }
   ASSERT_GT(runs.size(), 10u);
-  for (auto& [name, run] : runs) {
-    SCOPED_TRACE(name);
-    expectItems(kExamples + "/" + name, run.get());
+  for (auto& [machine, run] : runs) {
+    SCOPED_TRACE(machine);
+    expectItems(machine, run.get());
   }
 }
 
 // A modem that never answers: the report waits out every time-out of the dialogue.
 TEST(ExamplesTest, SilentModemReportHoldsTheExpectedItems) {
-  expectItems(kExamples + "/" + kSilent, reportOn(kExamples + "/" + kSilent));
+  test::TempDirectory dir;
+  const std::string machine = dir.copy(kExamples + "/" + kSilent, kSilent);
+  expectItems(machine, reportOn(machine));
 }
 
 // Probing takes lock files in the machine's lock directory: it runs on a copy, which it must
