@@ -8,6 +8,9 @@
 #include "serial/PortInfo.h"
 
 namespace xr {
+namespace test {
+class SerialPortListPeer;
+}
 
 // The machine's serial stream ports, in the registry's order, read once per process.
 class SerialPortList {
@@ -16,9 +19,6 @@ class SerialPortList {
 
   // The shared list, filled from the registry on the first call and never refilled.
   static std::shared_ptr<SerialPortList> serialPortList();
-  // Drops the shared list so that the next serialPortList() reads the registry again; for
-  // tests, which build a new registry per case.
-  static void resetSharedSerialPortList();
 
   SerialPortList();  // init: an empty list, then harvestSerialPorts
   void harvestSerialPorts();
@@ -33,6 +33,10 @@ class SerialPortList {
   std::vector<std::string> serialPortNames() const;
 
  private:
+  // Tests build a new registry per case: their peer drops the shared list.
+  friend class test::SerialPortListPeer;
+  static void resetSharedSerialPortList();
+
   using Field = const std::optional<std::string>& (PortInfo::*)() const;
   std::optional<std::string> lastMatch(Field field, const std::string& value, Field wanted) const;
 

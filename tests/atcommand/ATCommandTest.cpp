@@ -19,6 +19,7 @@
 #include "support/ProcessResources.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
+#include "support/SerialPortListPeer.h"
 #include "profile/PseudoTerminal.h"
 #include "profile/ScriptedModem.h"
 
@@ -47,7 +48,7 @@ class ModemLine : public testing::Test {
   void SetUp() override {
     descriptors_ = test::openDescriptors();
     threads_ = test::threadCount();
-    SerialPortList::resetSharedSerialPortList();
+    test::SerialPortListPeer::resetShared();
     port_->setLockDirectories({locks_.path()});
   }
   void startModem(ModemScript script) {
@@ -73,7 +74,7 @@ class ModemLine : public testing::Test {
     modem_.reset();
     EXPECT_EQ(test::openDescriptors(), descriptors_);
     EXPECT_EQ(test::threadCount(), threads_);
-    SerialPortList::resetSharedSerialPortList();
+    test::SerialPortListPeer::resetShared();
     EXPECT_TRUE(test::allGivenBack(*store_));
   }
   test::TempDirectory locks_;

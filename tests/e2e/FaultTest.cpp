@@ -15,6 +15,7 @@
 #include "serial/UUCPLock.h"
 #include "support/Holdings.h"
 #include "support/TempDirectory.h"
+#include "support/SerialPortListPeer.h"
 
 namespace xr {
 namespace {
@@ -26,7 +27,7 @@ const std::string kPellan = XR_SOURCE_DIR "/examples/serial-pellan";
 // The machine installed as xrreport installs it. The list of serial ports is read once per
 // process: each machine here starts without it, as a new xrreport does.
 std::unique_ptr<MachineProfile> openMachine(const std::string& machine) {
-  SerialPortList::resetSharedSerialPortList();
+  test::SerialPortListPeer::resetShared();
   std::string error;
   auto profile = MachineProfile::open(machine, &error);
   EXPECT_TRUE(profile && profile->modem()) << error;

@@ -3,6 +3,7 @@
 #include "platform/RegistryStore.h"
 #include "serial/SerialPortList.h"
 #include "support/RegistryTesting.h"
+#include "support/SerialPortListPeer.h"
 
 namespace xr {
 namespace {
@@ -16,9 +17,9 @@ DictionaryRef serialClient(const char* type, const char* name, const char* path)
 
 class SerialPorts : public ::testing::Test {
  protected:
-  void SetUp() override { SerialPortList::resetSharedSerialPortList(); }
+  void SetUp() override { test::SerialPortListPeer::resetShared(); }
   void TearDown() override {
-    SerialPortList::resetSharedSerialPortList();
+    test::SerialPortListPeer::resetShared();
     EXPECT_TRUE(test::allGivenBack(*store_));
   }
   std::shared_ptr<RegistryStore> store_ = RegistryStore::create();

@@ -14,6 +14,7 @@
 #include "serial/SerialPortList.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
+#include "support/SerialPortListPeer.h"
 
 namespace xr::test {
 
@@ -21,8 +22,8 @@ namespace xr::test {
 // while it lives.
 class TestMachine {
  public:
-  TestMachine() : root_(dir_.makeDirectory("root")) { SerialPortList::resetSharedSerialPortList(); }
-  ~TestMachine() { SerialPortList::resetSharedSerialPortList(); }
+  TestMachine() : root_(dir_.makeDirectory("root")) { test::SerialPortListPeer::resetShared(); }
+  ~TestMachine() { test::SerialPortListPeer::resetShared(); }
 
   RegistryStore& registry() { return *store_; }
 

@@ -10,6 +10,7 @@
 #include "reporter/XRModemPlugin.h"
 #include "serial/SerialPortList.h"
 #include "support/RegistryTesting.h"
+#include "support/SerialPortListPeer.h"
 #include "tasks/TaskTesting.h"
 
 namespace xr {
@@ -48,13 +49,13 @@ class ModemInUseCheckTest : public ToolTest {
     ASSERT_EQ(::unlockpt(master_.get()), 0);
     device_ = ::ptsname(master_.get());
     test::listSerialPort(*store_, "modem", device_);
-    SerialPortList::resetSharedSerialPortList();
+    test::SerialPortListPeer::resetShared();
     ::symlink("/usr/bin/lsof", lsof_.c_str());
   }
   void TearDown() override {
     holder_.reset();
     master_.reset();
-    SerialPortList::resetSharedSerialPortList();
+    test::SerialPortListPeer::resetShared();
     ToolTest::TearDown();
   }
 
@@ -102,11 +103,11 @@ TEST_F(ModemInUseCheckTest, WithoutTheToolOrAModemPortNoNames) {
 
   ::symlink("/usr/bin/lsof", lsof_.c_str());
   ScopedRegistry noModem(RegistryStore::create());
-  SerialPortList::resetSharedSerialPortList();
+  test::SerialPortListPeer::resetShared();
   plugin_.checkIfModemInUseTask();
   EXPECT_EQ(plugin_.appNamesAlreadyUsingModems(), "");
   EXPECT_EQ(inUseBy(), std::nullopt);
-  SerialPortList::resetSharedSerialPortList();
+  test::SerialPortListPeer::resetShared();
 }
 
 }  // namespace
