@@ -60,49 +60,31 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
 }
 
 XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
-  // The pass answers the tool runner itself: nothing is told to a plug-in object.
-  struct Quiet : TaskRunnerClient {
-    void taskStarted() override {}
-    void taskFinished() override {}
-  } client;
   EarlyPass early;
   early.ports = PortInventory::harvest(*RegistryStore::current());
-  // The listing runs while the holders pass reads /proc, and both while the plug-ins before
-  // this one report: the tool is a process launch of a few milliseconds.
-  LoadedDriverVersions listing(driverIdentifiers(early.ports), &client);
   // Our pid means us only in this machine's /proc; a profile's tree may use the number.
   const std::string procRoot = resolvePath("/proc");
   early.scan = PortHolders(procRoot).scan(early.ports, procRoot == "/proc" ? ::getpid() : 0);
-  early.versions = listing.versions().value_or(std::map<std::string, std::string>{});
   return early;
 }
 
-std::vector<std::string> XRModemPortsPlugin::driverIdentifiers(const std::vector<SerialPortRecord>& ports) {
+std::vector<DictionaryRef> XRModemPortsPlugin::portItems(const EarlyPass* early) {
+  const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
+  // One run of the driver-listing tool for every driver (each run is a process launch),
+  // running while the holders pass reads /proc.
   std::vector<std::string> bundleIDs;
   for (const SerialPortRecord& port : ports) {
     if (port.bundleIdentifier && std::find(bundleIDs.begin(), bundleIDs.end(), *port.bundleIdentifier) == bundleIDs.end())
       bundleIDs.push_back(*port.bundleIdentifier);
   }
-  return bundleIDs;
-}
-
-std::vector<DictionaryRef> XRModemPortsPlugin::portItems(const EarlyPass* early) {
-  const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
+  LoadedDriverVersions listing(std::move(bundleIDs), this);
   auto samePorts = [&ports](const std::vector<SerialPortRecord>& scanned) {
     return std::equal(ports.begin(), ports.end(), scanned.begin(), scanned.end(),
                       [](const SerialPortRecord& a, const SerialPortRecord& b) { return a.paths() == b.paths(); });
   };
-  HolderScan scan;
-  if (early && options_.procRoot.empty() && samePorts(early->ports)) {
-    scan = early->scan;
-    versions_ = early->versions;
-  } else {
-    // One run of the driver-listing tool for every driver (each run is a process launch),
-    // running while the holders pass reads /proc.
-    LoadedDriverVersions listing(driverIdentifiers(ports), this);
-    scan = holders_.scan(ports);
-    versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
-  }
+  const bool useEarly = early && options_.procRoot.empty() && samePorts(early->ports);
+  const HolderScan scan = useEarly ? early->scan : holders_.scan(ports);
+  versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));
   return items;
