@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/TerminationSignals.h"
+
 namespace xr {
 
 std::unique_ptr<ScriptedModem> ScriptedModem::start(ModemScript script, std::string* error) {
@@ -20,7 +22,10 @@ std::unique_ptr<ScriptedModem> ScriptedModem::start(ModemScript script, std::str
 
 ScriptedModem::ScriptedModem(Key, ModemScript script, std::unique_ptr<PseudoTerminal> pty)
     : _script(std::move(script)), _pty(std::move(pty)) {
-  if (makePipe(&_stopRead, &_stopWrite)) _thread = std::thread(&ScriptedModem::serve, this);
+  if (makePipe(&_stopRead, &_stopWrite)) {
+    TerminationSignalsBlocked blocked;  // the modem never takes a termination signal
+    _thread = std::thread(&ScriptedModem::serve, this);
+  }
 }
 
 ScriptedModem::~ScriptedModem() { stop(); }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/Posix.h"
+#include "platform/TerminationSignals.h"
 #include "platform/Trace.h"
 #include "serial/TimeMaster.h"
 
@@ -87,7 +88,10 @@ void DataHandler::startReadMechanismForDescriptor(int fd) {
   auto reader = std::make_unique<Reader>();
   reader->fd = fd;
   if (!makePipe(&reader->wakeRead, &reader->wakeWrite)) return;
-  reader->thread = std::thread(&DataHandler::serialReadThread, this, reader.get());
+  {
+    TerminationSignalsBlocked blocked;  // the reader never takes a termination signal
+    reader->thread = std::thread(&DataHandler::serialReadThread, this, reader.get());
+  }
   std::lock_guard lock(_readerMutex);
   _reader = std::move(reader);
 }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/TerminationSignals.h"
 #include "tasks/Utf8.h"
 
 namespace xr {
@@ -112,6 +113,7 @@ void AsynchronousTaskRunner::startTask() {
     _source->signal();
     return;
   }
+  TerminationSignalsBlocked blocked;  // neither helper takes a termination signal
   _reader = std::thread(readOutput, _channel, _source, _task.get(), _limits.maxOutput, _stopRead.get());
   _waiter = std::thread([channel = _channel, source = _source, process = _task.get(), limit = _limits.timeLimit] {
     if (!process->waitFor(limit)) process->kill();
