@@ -113,7 +113,7 @@ class FdDirectory {
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
 
-HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid) const {
+HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid, Threads threads) const {
   HolderScan result;
   result.holders.resize(ports.size());
   if (ports.empty()) return result;
@@ -152,8 +152,13 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
       while (const char* fd = fds.next()) {
         const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
         if (n <= 0) {
-          denied = denied || errno == EACCES || errno == EPERM;
-          continue;  // closed since the listing, or not ours to read
+          // Reading a process's links is allowed or refused for the whole process: one refusal
+          // stands for every descriptor (a busy daemon has hundreds).
+          if (errno == EACCES || errno == EPERM) {
+            denied = true;
+            break;
+          }
+          continue;  // closed since the listing
         }
         // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
         if (link[0] != '/') continue;
@@ -180,7 +185,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
   // The pass is system calls for every descriptor of every process, most of its time in the
   // kernel: a second thread shares it.
   constexpr size_t kSplitFrom = 64;
-  const bool split = pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
+  const bool split = threads == Threads::kTwo && pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
   Part parts[2];
   {
     std::jthread helper;

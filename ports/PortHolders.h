@@ -31,7 +31,10 @@ class PortHolders {
   // device number (stat of the port's open path): the port opened under another name. In a
   // profile's tree, whose links name devices this machine lacks, only the texts count.
   // Processes that end during the pass are simply not there, nor is skipPid (0: none).
-  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0) const;
+  // kTwo shares a long pass with a second thread; kOne keeps it on the caller's, for a pass
+  // that already runs beside other work.
+  enum class Threads { kOne, kTwo };
+  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0, Threads threads = Threads::kTwo) const;
 
   bool isAlive(int pid) const;
   std::optional<std::string> processName(int pid) const;

@@ -64,11 +64,12 @@ XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
   early.ports = PortInventory::harvest(*RegistryStore::current());
   // Our pid means us only in this machine's /proc; a profile's tree may use the number.
   const std::string procRoot = resolvePath("/proc");
-  early.scan = PortHolders(procRoot).scan(early.ports, procRoot == "/proc" ? ::getpid() : 0);
+  // One thread: the pass already runs beside the other plug-ins' reports.
+  early.scan = PortHolders(procRoot).scan(early.ports, procRoot == "/proc" ? ::getpid() : 0, PortHolders::Threads::kOne);
   return early;
 }
 
-std::vector<DictionaryRef> XRModemPortsPlugin::portItems(const EarlyPass* early) {
+std::vector<DictionaryRef> XRModemPortsPlugin::portItems(std::future<EarlyPass>* early) {
   const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
   // One run of the driver-listing tool for every driver (each run is a process launch),
   // running while the holders pass reads /proc.
@@ -82,8 +83,11 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems(const EarlyPass* early)
     return std::equal(ports.begin(), ports.end(), scanned.begin(), scanned.end(),
                       [](const SerialPortRecord& a, const SerialPortRecord& b) { return a.paths() == b.paths(); });
   };
-  const bool useEarly = early && options_.procRoot.empty() && samePorts(early->ports);
-  const HolderScan scan = useEarly ? early->scan : holders_.scan(ports);
+  // Joined only now, with the listing under way: the early pass may still be reading /proc.
+  std::optional<EarlyPass> made;
+  if (early && early->valid()) made = early->get();
+  const bool useEarly = made && options_.procRoot.empty() && samePorts(made->ports);
+  const HolderScan scan = useEarly ? std::move(made->scan) : holders_.scan(ports);
   versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,8 +40,8 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   static EarlyPass earlyPass();
 
   // The items, modems first, then by name; none when the machine has no port. early: a pass
-  // made ahead, used when the ports are still those it scanned.
-  std::vector<DictionaryRef> portItems(const EarlyPass* early = nullptr);
+  // made ahead, joined here and used when the ports are still those it scanned.
+  std::vector<DictionaryRef> portItems(std::future<EarlyPass>* early = nullptr);
 
   void taskStarted() override {}
   void taskFinished() override {}

@@ -21,9 +21,7 @@ DictionaryRef XRModemPortsReporter::updateDictionary(const DictionaryRef& dictio
   options.probe = dictionary && dictionary->get("_probe").boolean().value_or(false);
   DictionaryRef report = XRReporter::updateDictionary(dictionary);
   XRModemPortsPlugin plugin(nullptr, options);
-  std::optional<XRModemPortsPlugin::EarlyPass> early;
-  if (early_.valid()) early = early_.get();
-  for (const DictionaryRef& item : plugin.portItems(early ? &*early : nullptr)) appendItem(report, item);
+  for (const DictionaryRef& item : plugin.portItems(&early_)) appendItem(report, item);
   return report;
 }
 
