@@ -60,19 +60,12 @@ void FakeSystem::tty(const std::string& ttyPath, const std::string& device, unsi
   node("/dev/" + name, major, minor);
 }
 
-void FakeSystem::virtualTty(const std::string& name, unsigned major, unsigned minor) const {
-  std::string path = "/sys/devices/virtual/tty/" + name;
-  directory(path);
-  attribute(path + "/dev", std::to_string(major) + ":" + std::to_string(minor));
-  link(path + "/subsystem", "/sys/class/tty");
-  link("/sys/class/tty/" + name, path);
-}
-
 void FakeSystem::nothingToFind() const {
-  virtualTty("console", 5, 1);
-  virtualTty("ptmx", 5, 2);
-  virtualTty("tty", 5, 0);
-  for (unsigned i = 0; i < 64; ++i) virtualTty("tty" + std::to_string(i), 4, i);
+  const std::string virtualTtys = "/sys/devices/virtual/tty/";
+  tty(virtualTtys + "console", "", 5, 1);
+  tty(virtualTtys + "ptmx", "", 5, 2);
+  tty(virtualTtys + "tty", "", 5, 0);
+  for (unsigned i = 0; i < 64; ++i) tty(virtualTtys + "tty" + std::to_string(i), "", 4, i);
   device("/sys/devices/pnp0/00:00", "pnp", {}, "serial");
   device("/sys/devices/pnp0/00:00/00:00:0", "serial-base", {}, "ctrl");
   device("/sys/devices/pnp0/00:00/00:00:0/00:00:0.0", "serial-base", {}, "port");

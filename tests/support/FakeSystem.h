@@ -35,12 +35,10 @@ class FakeSystem {
   // module is not empty.
   void device(const std::string& path, const std::string& subsystem, const Attributes& attributes = {},
               const std::string& driver = "", const std::string& module = "") const;
-  // A tty class device at ttyPath (".../tty/ttyS0") behind device (empty: none), listed in
-  // /sys/class/tty, with its dev attribute and a /dev node.
+  // A tty class device at ttyPath (".../tty/ttyS0") behind device (empty: none, as for a
+  // virtual tty), listed in /sys/class/tty, with its dev attribute and a /dev node.
   void tty(const std::string& ttyPath, const std::string& device, unsigned major, unsigned minor,
            const Attributes& attributes = {}) const;
-  // A virtual tty (/sys/devices/virtual/tty/NAME).
-  void virtualTty(const std::string& name, unsigned major, unsigned minor) const;
 
   // The machine the benchmarks and the empty-machine test use: 67 virtual ttys and one
   // 16550A UART behind the serial-base port and controller of a PNP device.

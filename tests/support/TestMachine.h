@@ -55,12 +55,9 @@ class TestMachine {
                toJson(info));
   }
   // A drvxstat that lists the loaded drivers (identifier to the text between the parentheses)
-  // when asked with -b<identifier> as its second argument; with a mark device it also writes
-  // "DRVXSTAT" to it, so a scripted modem's log shows when it ran.
-  void addDrvxstat(const std::map<std::string, std::string>& loaded, const std::string& markDevice = "") {
-    std::string script = "#!/bin/sh\n";
-    if (!markDevice.empty()) script += "printf 'DRVXSTAT\\r' > '" + markDevice + "'\n";
-    script += "case \"$2\" in\n";
+  // when asked with -b<identifier> as its second argument.
+  void addDrvxstat(const std::map<std::string, std::string>& loaded) {
+    std::string script = "#!/bin/sh\ncase \"$2\" in\n";
     for (const auto& [id, version] : loaded)
       script += "  -b" + id + ") echo '  101 0 0xff 0x5000 0x5000 " + id + " (" + version + ") <5 4 3>' ;;\n";
     script += "esac\n";

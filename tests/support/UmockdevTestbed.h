@@ -2,21 +2,17 @@
 
 #include <umockdev.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "live/LiveRegistry.h"
-#include "live/LiveRegistryFeed.h"
-#include "live/UdevMonitor.h"
 #include "platform/Registry.h"
 #include "platform/RegistryObject.h"
 #include "platform/RunLoop.h"
 
 // What the hot-plug test and its benchmark do on a umockdev testbed: a USB modem whose ttys
-// arrive, the live registry fed by a udev monitor, and the plug-in's discovery of serial ports.
+// arrive, and the plug-in's discovery of serial ports.
 namespace xr::test {
 
 inline std::string owned(gchar* s) {
@@ -49,22 +45,6 @@ struct UsbModem {
     umockdev_testbed_set_attribute_link(testbed, tty.c_str(), "device", "..");
     return tty;
   }
-};
-
-// The live registry built and fed by a monitor armed before the walk (beforeWalk runs between
-// the two), installed while it lives. error says why there is no monitor.
-struct MonitoredRegistry {
-  std::unique_ptr<LiveRegistry> registry = std::make_unique<LiveRegistry>();
-  std::optional<ScopedRegistry> installed;
-  std::string error;
-  explicit MonitoredRegistry(const std::function<void()>& beforeWalk = {}) {
-    auto monitor = UdevMonitor::open(LiveRegistryFeed::subsystems(), &error);
-    if (beforeWalk) beforeWalk();
-    registry->build();
-    if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
-    installed.emplace(registry->store());
-  }
-  ~MonitoredRegistry() { registry->store()->setFeed(nullptr); }
 };
 
 // The discovery of serial ports as the plug-in arms it: a notification port in this thread's
