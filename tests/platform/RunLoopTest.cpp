@@ -49,8 +49,7 @@ TEST(RunLoopTest, RunUntilEndsAtTheDeadlineOnStopOrAtOnceWithoutSources) {
   auto deadline = in(10s);
   loop.runUntil(deadline);  // no sources
   EXPECT_LT(Clock::now(), deadline);
-  auto idle = std::make_shared<RunLoopSource>([] {});
-  loop.addSource(idle);
+  const ScopedRunLoopSource idle(loop, std::make_shared<RunLoopSource>([] {}));
   // A perform may invalidate its own source and stop its own loop.
   std::shared_ptr<RunLoopSource> source;
   int performed = 0;
@@ -59,7 +58,7 @@ TEST(RunLoopTest, RunUntilEndsAtTheDeadlineOnStopOrAtOnceWithoutSources) {
     source->invalidate();
     loop.stop();
   });
-  loop.addSource(source);
+  const ScopedRunLoopSource scoped(loop, source);
   source->signal();
   deadline = in(10s);
   loop.runUntil(deadline);
@@ -77,8 +76,6 @@ TEST(RunLoopTest, RunUntilEndsAtTheDeadlineOnStopOrAtOnceWithoutSources) {
     if (!joinFirst) stopper.join();
     EXPECT_LT(Clock::now(), deadline) << joinFirst;
   }
-  loop.removeSource(source);
-  loop.removeSource(idle);
 }
 
 // Producers count up then signal; the loop must see every count, however the signals and its
@@ -92,7 +89,7 @@ TEST(RunLoopTest, NoWakeUpIsLostUnderConcurrentSignals) {
     seen = produced.load();
     if (seen == 2 * perProducer) loop.stop();
   });
-  loop.addSource(source);
+  const ScopedRunLoopSource scoped(loop, source);
   std::vector<std::thread> producers;
   for (int p = 0; p < 2; ++p) {
     producers.emplace_back([&] {
@@ -105,7 +102,6 @@ TEST(RunLoopTest, NoWakeUpIsLostUnderConcurrentSignals) {
   loop.runUntil(in(30s));
   for (auto& t : producers) t.join();
   EXPECT_EQ(seen, 2 * perProducer);
-  loop.removeSource(source);
 }
 
 TEST(RunLoopTest, DestroyingASourceOnAnotherThreadWaitsForItsPerform) {
@@ -178,13 +174,12 @@ TEST(RunLoopTest, ALoopHoldsADescriptorOnlyWhileItRuns) {
   RunLoop& loop = RunLoop::current();
   const auto before = test::openDescriptors();
   size_t during = 0;
-  auto source = std::make_shared<RunLoopSource>([&] { during = test::openDescriptors().size(); });
-  loop.addSource(source);
-  source->signal();
+  const ScopedRunLoopSource scoped(
+      loop, std::make_shared<RunLoopSource>([&] { during = test::openDescriptors().size(); }));
+  scoped.source()->signal();
   EXPECT_TRUE(loop.runOnce(in(10s)));
   EXPECT_EQ(during, before.size() + 1);
   EXPECT_EQ(test::openDescriptors(), before);
-  loop.removeSource(source);
 }
 
 }  // namespace
