@@ -6,10 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <regex>
-#include <set>
-#include <sstream>
 
 #include "host/XRReporter.h"
 #include "platform/Json.h"
@@ -107,7 +103,7 @@ TEST(XrreportFormats, JsonInBundleOrderAndTextThroughTheStringTable) {
 }
 
 // A command line xrreport cannot take: status 2, nothing on stdout, on stderr a first line
-// naming what was wrong with it, then the usage. (--help is the man page test's.)
+// naming what was wrong with it, then the usage. (--help is the install test's.)
 TEST(XrreportCommandLine, RefusedWithStatus2AndTheUsage) {
   Installation install;
   addBundle(install, "Alpha");
@@ -125,35 +121,6 @@ TEST(XrreportCommandLine, RefusedWithStatus2AndTheUsage) {
     EXPECT_TRUE(first.starts_with("xrreport: ") && first.find(named) != std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Usage: xrreport"), std::string::npos) << r.err;
   }
-}
-
-// The man page's OPTIONS section lists the options --help shows, no more and no fewer.
-TEST(XrreportManPage, ListsEveryOptionOfHelp) {
-  std::set<std::string> inHelp, inManPage;
-  const ProgramResult help = Installation().run({"--help"});
-  ASSERT_EQ(help.status, 0) << help.err;
-  std::istringstream helpLines(help.out);
-  const std::regex helpOption(R"(^  (-[-a-z]+(,-[-a-z]+)*)( |$))");  // "  -h,--help   Print..."
-  for (std::string line; std::getline(helpLines, line);) {
-    std::smatch m;
-    if (!std::regex_search(line, m, helpOption)) continue;
-    std::istringstream names(m[1].str());
-    for (std::string name; std::getline(names, name, ',');) inHelp.insert(name);
-  }
-
-  std::ifstream page(XR_BINARY_DIR "/doc/xrreport.1");
-  ASSERT_TRUE(page) << "the man page is built beside the program";
-  const std::regex manOption(R"(\\-(\\-)?[a-z][-a-z]*)");  // \-h, \-\-format
-  bool inOptions = false;
-  std::string previous;
-  for (std::string line; std::getline(page, line); previous = line) {
-    if (line.starts_with(".SH")) inOptions = line == ".SH OPTIONS";
-    if (!inOptions || previous != ".TP") continue;  // a tag line: the option it describes
-    for (std::sregex_iterator it(line.begin(), line.end(), manOption), end; it != end; ++it)
-      inManPage.insert(std::regex_replace(it->str(), std::regex(R"(\\)"), ""));
-  }
-  EXPECT_FALSE(inHelp.empty()) << help.out;
-  EXPECT_EQ(inManPage, inHelp);
 }
 
 // XRREPORT_PLUGIN_PATH's directories in order, then the executable's, then the installed

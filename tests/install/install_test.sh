@@ -3,8 +3,8 @@
 # install_test.sh BUILD_DIR: "cmake --install" into a fresh prefix, then, with no environment
 # set, the installed xrreport reports on an installed example and lists both plug-ins; moved
 # elsewhere, it still does. No installed file holds a path of the build tree, every RUNPATH is
-# relative to its binary, the man page formats without warnings and the bash completion
-# completes.
+# relative to its binary, the man page formats without warnings and lists the options of
+# --help, and the bash completion completes.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -52,6 +52,13 @@ done < <(find "$prefix" -type f -print0)
 
 warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$prefix/share/man/man1/xrreport.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man page: $warnings"
+# Its OPTIONS section lists the options --help shows ("  -h,--help  Print..."), no more, no fewer.
+help_options=$(env -i "$prefix/bin/xrreport" --help | grep -E '^  -' | awk '{print $1}' | tr ',' '\n' | sort)
+man_options=$(zcat "$prefix/share/man/man1/xrreport.1.gz" |
+  awk '/^\.SH/ {options = ($0 == ".SH OPTIONS")} options && previous == ".TP" {print} {previous = $0}' |
+  grep -oE '\\-(\\-)?[a-z][-a-z]*' | tr -d '\\' | sort)
+[ -n "$help_options" ] && [ "$help_options" = "$man_options" ] ||
+  fail "options in --help and the man page differ: $help_options / $man_options"
 
 # The completion: --format completes its two values, --machine directories only.
 mkdir -p "$work/profiles/one" && touch "$work/profiles/file"
