@@ -72,8 +72,8 @@ TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
   EXPECT_EQ(fs::last_write_time(profile + "/registry.json"), before);
 }
 
-// With nothing to find, the modem section is the empty machine's; the ports section has the
-// one UART, no processes, since the fake tree has none, and the lock file in its /run/lock.
+// With nothing to find, the report is the empty machine's but for the ports section: the one
+// UART, no processes, since the fake tree has none, and the lock file in its /run/lock.
 TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {
   test::FakeSystem sys;
   sys.nothingToFind();
@@ -82,14 +82,12 @@ TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {
       test::runProgram(kXrreport, {"--format", "json"}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
   test::ProgramResult empty = test::runProgram(kXrreport, {"--format", "json", "--machine", XR_SOURCE_DIR "/examples/empty"});
   ASSERT_EQ(live.status, 0) << live.err;
-  const Value reports = parseJson(live.out).value;
-  const Value emptyReports = parseJson(empty.out).value;
-  ASSERT_TRUE(reports.array() && reports.array()->size() == 2) << live.out;
-  ASSERT_TRUE(emptyReports.array() && emptyReports.array()->size() == 2) << empty.out;
-  EXPECT_EQ(toJson((*reports.array())[0]), toJson((*emptyReports.array())[0]));
-  EXPECT_EQ(toJson((*reports.array())[1]), toJson(parseJson(R"j({"_items": [{"_name": "ttyS0",
+  const Value expected = parseJson(empty.out).value;
+  ASSERT_TRUE(expected.array() && expected.array()->size() == 2) << empty.out;
+  expected.array()->back() = parseJson(R"j({"_items": [{"_name": "ttyS0",
       "xrport_device": "/dev/ttyS0", "xrport_kind": "Built-in UART", "xrport_uarttype": "16550A",
-      "xrport_driver": "serial", "xrport_lockedby": "unknown (the lock file names no process)"}]})j").value));
+      "xrport_driver": "serial", "xrport_lockedby": "unknown (the lock file names no process)"}]})j").value;
+  EXPECT_EQ(toJson(parseJson(live.out).value), toJson(expected));
 }
 
 }  // namespace
