@@ -1,8 +1,6 @@
 // AT commands and the plug-in's dialogue on the shared serial port, opened on a real pty.
 #include <gtest/gtest.h>
-#include <termios.h>
 
-#include <cstring>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -16,7 +14,7 @@
 #include "serial/SerialPortList.h"
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"
-#include "support/ProcessResources.h"
+#include "support/Holdings.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
 #include "support/SerialPortListPeer.h"
@@ -46,17 +44,16 @@ std::optional<std::string> ask(const std::string& command, milliseconds limit = 
 class ModemLine : public testing::Test {
  protected:
   void SetUp() override {
-    descriptors_ = test::openDescriptors();
-    threads_ = test::threadCount();
     test::SerialPortListPeer::resetShared();
     port_->setLockDirectories({locks_.path()});
+    holdings_ = test::holdings(nullptr);
   }
   void startModem(ModemScript script) {
     script.lineSettings = PseudoTerminal::LineSettings::kKernelDefault;
     std::string error;
     modem_ = ScriptedModem::start(std::move(script), &error);
     ASSERT_TRUE(modem_) << error;
-    ASSERT_EQ(tcgetattr(modem_->lineDescriptor(), &before_), 0);
+    line_ = test::lineSettings(modem_->lineDescriptor());
   }
   void openLine(ModemScript script) {
     startModem(std::move(script));
@@ -67,22 +64,17 @@ class ModemLine : public testing::Test {
   void TearDown() override {
     port_->close();
     if (modem_) {
-      struct termios after{};
-      EXPECT_EQ(tcgetattr(modem_->lineDescriptor(), &after), 0);
-      EXPECT_EQ(std::memcmp(&after, &before_, sizeof after), 0) << "line attributes not restored";
+      EXPECT_EQ(test::lineSettings(modem_->lineDescriptor()), line_) << "line settings not restored";
     }
     modem_.reset();
-    EXPECT_EQ(test::openDescriptors(), descriptors_);
-    EXPECT_EQ(test::threadCount(), threads_);
     test::SerialPortListPeer::resetShared();
-    EXPECT_TRUE(test::allGivenBack(*store_));
+    EXPECT_TRUE(test::holdingsAre(holdings_, nullptr));
   }
   test::TempDirectory locks_;
   std::shared_ptr<TTYPort> port_ = TTYPort::sharedTTYPort();
   std::unique_ptr<ScriptedModem> modem_;
-  struct termios before_{};
-  std::set<int> descriptors_;
-  size_t threads_ = 0;
+  std::string line_;      // the modem's line settings before the port opened it
+  std::string holdings_;  // what the process held before the test
   std::shared_ptr<RegistryStore> store_ = RegistryStore::create();
   ScopedRegistry scoped_{store_};
 };
