@@ -34,14 +34,11 @@ TEST_F(ProbeTest, ROMIsReadAndNamedWhereItCanBe) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     useRegistry();
+    // Left from an earlier ROM, these bytes would show in the record.
     std::memset(&test::XRModemPluginPeer(*plugin_).romContents(), 0xee, sizeof(I2CROMContentRec));
     addDeviceTreeNode("i2c", "i2c-modem", makeDictionary({{"modem-id", c.rom}}));
     EXPECT_TRUE(plugin_->queryI2CROMContents());
     EXPECT_EQ(record(), c.written);
-    // The record holds the first 23 bytes, zero past a short value.
-    std::vector<uint8_t> expected(23);
-    std::copy_n(c.rom.bytes(), std::min<size_t>(23, c.rom.length()), expected.begin());
-    EXPECT_EQ(std::memcmp(&test::XRModemPluginPeer(*plugin_).romContents(), expected.data(), 23), 0);
   }
 }
 
