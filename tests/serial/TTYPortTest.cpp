@@ -101,14 +101,10 @@ TEST_F(TTYPortOnPty, OpenMakesTheLineRawAndCloseRestoresItExactly) {
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO | ECHOE);
   raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
   raw.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS;
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 1;
   const struct termios t = lineNow();
-  EXPECT_EQ(t.c_iflag, raw.c_iflag);
-  EXPECT_EQ(t.c_oflag, raw.c_oflag);
-  EXPECT_EQ(t.c_cflag, raw.c_cflag);
-  EXPECT_EQ(t.c_lflag, raw.c_lflag);
-  EXPECT_EQ(t.c_cc[VMIN], 1);
-  EXPECT_EQ(t.c_cc[VTIME], 1);
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(std::memcmp(&t, &raw, sizeof t), 0) << "not raw, or more than the modem's bytes changed";
   // Exactly non-blocking. The kernel adds its large-file flag, which the C library defines as
   // 0 on 64-bit systems.
   constexpr int kKernelLargeFile = 0100000;
