@@ -20,6 +20,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/BlockedSignals.h"
+
 extern char** environ;
 
 namespace xr {
@@ -121,22 +123,6 @@ XR_RAW int childMain(void* arg) {
   ::syscall(SYS_execve, setup->path, setup->argv, setup->envp);
   childFail(setup);
 }
-
-// Blocks every signal of the calling thread for one scope.
-class BlockedSignals {
- public:
-  BlockedSignals() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &saved_);
-  }
-  ~BlockedSignals() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-  BlockedSignals(const BlockedSignals&) = delete;
-  BlockedSignals& operator=(const BlockedSignals&) = delete;
-
- private:
-  sigset_t saved_;
-};
 
 // The child's stack, mapped for the launch only.
 class ChildStack {

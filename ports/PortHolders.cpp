@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "platform/Posix.h"
-#include "platform/TerminationSignals.h"
+#include "platform/BlockedSignals.h"
 
 namespace xr {
 namespace {
@@ -191,7 +191,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
     std::jthread helper;
     if (split) {
       try {
-        TerminationSignalsBlocked blocked;  // the helper never takes a termination signal
+        const BlockedSignals blocked = BlockedSignals::termination();
         helper = std::jthread(pass, &parts[1]);
       } catch (const std::system_error&) {
       }

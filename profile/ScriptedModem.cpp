@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/TerminationSignals.h"
+#include "platform/BlockedSignals.h"
 
 namespace xr {
 
@@ -23,7 +23,7 @@ std::unique_ptr<ScriptedModem> ScriptedModem::start(ModemScript script, std::str
 ScriptedModem::ScriptedModem(Key, ModemScript script, std::unique_ptr<PseudoTerminal> pty)
     : _script(std::move(script)), _pty(std::move(pty)) {
   if (makePipe(&_stopRead, &_stopWrite)) {
-    TerminationSignalsBlocked blocked;  // the modem never takes a termination signal
+    const BlockedSignals blocked = BlockedSignals::termination();
     _thread = std::thread(&ScriptedModem::serve, this);
   }
 }

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/Posix.h"
-#include "platform/TerminationSignals.h"
+#include "platform/BlockedSignals.h"
 #include "platform/Trace.h"
 #include "serial/TimeMaster.h"
 
@@ -89,7 +89,7 @@ void DataHandler::startReadMechanismForDescriptor(int fd) {
   reader->fd = fd;
   if (!makePipe(&reader->wakeRead, &reader->wakeWrite)) return;
   {
-    TerminationSignalsBlocked blocked;  // the reader never takes a termination signal
+    const BlockedSignals blocked = BlockedSignals::termination();
     reader->thread = std::thread(&DataHandler::serialReadThread, this, reader.get());
   }
   std::lock_guard lock(_readerMutex);

@@ -6,7 +6,7 @@
 #include <deque>
 #include <mutex>
 
-#include "platform/TerminationSignals.h"
+#include "platform/BlockedSignals.h"
 #include "tasks/Utf8.h"
 
 namespace xr {
@@ -113,7 +113,7 @@ void AsynchronousTaskRunner::startTask() {
     _source->signal();
     return;
   }
-  TerminationSignalsBlocked blocked;  // neither helper takes a termination signal
+  const BlockedSignals blocked = BlockedSignals::termination();
   _reader = std::thread(readOutput, _channel, _source, _task.get(), _limits.maxOutput, _stopRead.get());
   _waiter = std::thread([channel = _channel, source = _source, process = _task.get(), limit = _limits.timeLimit] {
     if (!process->waitFor(limit)) process->kill();

@@ -1,6 +1,6 @@
 #include "ports/XRModemPortsReporter.h"
 
-#include "platform/TerminationSignals.h"
+#include "platform/BlockedSignals.h"
 #include "ports/XRModemPortsPlugin.h"
 
 #include <system_error>
@@ -9,7 +9,7 @@ namespace xr {
 
 XRModemPortsReporter::XRModemPortsReporter() {
   try {
-    TerminationSignalsBlocked blocked;  // the pass never takes a termination signal
+    const BlockedSignals blocked = BlockedSignals::termination();
     early_ = std::async(std::launch::async, &XRModemPortsPlugin::earlyPass);
   } catch (const std::system_error&) {
     // No thread: the report makes its pass itself.
