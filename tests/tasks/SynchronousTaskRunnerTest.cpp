@@ -17,53 +17,39 @@ struct CountingClient : TaskRunnerClient {
 
 class SynchronousTaskRunnerTest : public ToolTest {};
 
-TEST_F(SynchronousTaskRunnerTest, GivesTheToolsOutputOrNothing) {
-  struct Case {
-    const char* body;
-    bool executable;
-    std::vector<std::string> args;
-    std::optional<std::string> output;
-  } cases[] = {
-      {"echo out1; echo err >&2; echo out2", true, {}, "out1\nerr\nout2\n"},
-      {"printf 'caf\\351\\n'", true, {}, std::nullopt},
-      {"printf '\\377'; exit 2", true, {}, ""},  // a failure wins over bad text
-      {"printf '<%s>' \"$@\"", true, {"a b", "-b com.x", ""}, "<a b><-b com.x><>"},
-      {"echo hi", false, {}, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    CountingClient client;
-    SynchronousTaskRunner runner(&client, script("tool", c.body, c.executable), c.args);
-    runner.startTask();
-    EXPECT_EQ(client.started, 1);
-    EXPECT_EQ(runner.output(), c.output);
-    EXPECT_EQ(runner.file(), -1);  // the pipe is closed once the output is read
-  }
-}
-
-// A run that fails says why on the trace, one line; one that succeeds says nothing.
-TEST_F(SynchronousTaskRunnerTest, FailuresAreTracedAndLimitsKillTheTool) {
+// The tool's output; none when it is not UTF-8; "" for a run that fails, which the trace says
+// why in one line.
+TEST_F(SynchronousTaskRunnerTest, GivesTheToolsOutputOrSaysWhyNot) {
   std::vector<std::string> lines;
   setTraceSink([&](std::string_view line) { lines.emplace_back(line); });
   struct Case {
-    const char* body;
+    const char* body;  // nullptr: no tool at all
+    std::vector<std::string> args;
+    std::optional<std::string> output;
     std::string trace;  // after "tool PATH: "; "" for none
+    bool executable = true;
   } cases[] = {
-      {"echo fine", ""},
-      {"exit 3", "exit status 3"},
-      {"kill -TERM $$", "killed by signal 15"},
-      {"echo begun; sleep 60", "killed at its deadline (200 ms)"},
-      {"head -c 5000 /dev/zero", "killed: output over 4096 bytes"},
-      {nullptr, "cannot be started: No such file or directory"},
+      {"echo out1; echo err >&2; echo out2", {}, "out1\nerr\nout2\n", ""},
+      {"printf 'caf\\351\\n'", {}, std::nullopt, ""},
+      {"printf '\\377'; exit 2", {}, "", "exit status 2"},  // a failure wins over bad text
+      {"printf '<%s>' \"$@\"", {"a b", "-b com.x", ""}, "<a b><-b com.x><>", ""},
+      {"echo hi", {}, "", "cannot be started: Permission denied", false},
+      {"kill -TERM $$", {}, "", "killed by signal 15"},
+      {"echo begun; sleep 60", {}, "", "killed at its deadline (200 ms)"},
+      {"head -c 5000 /dev/zero", {}, "", "killed: output over 4096 bytes"},
+      {nullptr, {}, "", "cannot be started: No such file or directory"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.body ? c.body : "(missing)");
     lines.clear();
-    const std::string tool = c.body ? script("tool", c.body) : dir_.file("missing");
-    SynchronousTaskRunner runner(nullptr, tool, {});
+    const std::string tool = c.body ? script("tool", c.body, c.executable) : dir_.file("missing");
+    CountingClient client;  // optional: the last case has none
+    SynchronousTaskRunner runner(c.body ? &client : nullptr, tool, c.args);
     runner.setLimits({std::chrono::milliseconds(200), 4096});
     runner.startTask();
-    EXPECT_EQ(runner.output(), c.trace.empty() ? std::optional<std::string>("fine\n") : "");
+    EXPECT_EQ(client.started, c.body ? 1 : 0);
+    EXPECT_EQ(runner.output(), c.output);
+    EXPECT_EQ(runner.file(), -1);  // the pipe is closed once the output is read
     if (c.trace.empty()) {
       EXPECT_EQ(lines, std::vector<std::string>{});
     } else {
