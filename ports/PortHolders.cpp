@@ -14,8 +14,8 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/Posix.h"
 #include "platform/BlockedSignals.h"
+#include "platform/Posix.h"
 
 namespace xr {
 namespace {

@@ -65,7 +65,8 @@ XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
   // Our pid means us only in this machine's /proc; a profile's tree may use the number.
   const std::string procRoot = resolvePath("/proc");
   // One thread: the pass already runs beside the other plug-ins' reports.
-  early.scan = PortHolders(procRoot).scan(early.ports, procRoot == "/proc" ? ::getpid() : 0, PortHolders::Threads::kOne);
+  const int self = procRoot == "/proc" ? ::getpid() : 0;
+  early.scan = PortHolders(procRoot).scan(early.ports, self, PortHolders::Threads::kOne);
   return early;
 }
 
