@@ -7,8 +7,8 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/Posix.h"
 #include "platform/BlockedSignals.h"
+#include "platform/Posix.h"
 #include "platform/Trace.h"
 #include "serial/TimeMaster.h"
 
