@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
-#include <map>
+#include <regex>
 #include <sstream>
 
 #include "platform/Process.h"
@@ -71,15 +71,8 @@ TEST(ProcessTest, ChildInheritsOnlyItsOutputPipeAndNullInput) {
   ::close(plain);
   ::close(cloexec);
   ASSERT_TRUE(result && result->termination.success());
-  std::map<int, std::string> fds;
-  std::istringstream in(result->output);
-  int fd;
-  std::string target;
-  while (in >> fd >> target) fds[fd] = target;
-  ASSERT_EQ(fds.size(), 3u) << result->output;
-  EXPECT_EQ(fds[0], "/dev/null");
-  EXPECT_TRUE(fds[1].starts_with("pipe:")) << fds[1];
-  EXPECT_EQ(fds[1], fds[2]);
+  const std::string listed = std::regex_replace(result->output, std::regex(R"(pipe:\[\d+\])"), "pipe");
+  EXPECT_EQ(listed, "0 /dev/null\n1 pipe\n2 pipe\n");
 }
 
 TEST(ProcessTest, LaunchFailuresAreResultsAndLeakNothing) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include <thread>
 #include <vector>
 
@@ -107,7 +106,6 @@ TEST_F(RegistryNotifierTest, DestroyingThePortEndsTheNotification) {
   RegistryNotifierDestroy(port_);
   port_ = nullptr;
   EXPECT_FALSE(source->isValid());
-  EXPECT_EQ(store_->outstanding().ports, 0);
   store_->addEntry(hub_, "late", "Modem");
   EXPECT_FALSE(runPending());
   EXPECT_TRUE(seen_.threads.empty());

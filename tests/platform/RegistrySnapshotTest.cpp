@@ -54,7 +54,7 @@ TEST(RegistrySnapshotTest, RefusesFaultyInputNamingFileAndEntry) {
   const std::string at0 = "registry.json: HwService/zel-io/children[0]: ";
   struct Case {
     std::string text;
-    std::string error;  // ending in a space: only the start of the error
+    std::string error;
   } cases[] = {
       {"[]", "registry.json: must be an object with the keys \"HwService\" and \"HwDeviceTree\""},
       {R"({"HwService": {"name": "R", "class": "R"}})", "registry.json: the plane \"HwDeviceTree\" is missing"},
@@ -77,19 +77,15 @@ TEST(RegistrySnapshotTest, RefusesFaultyInputNamingFileAndEntry) {
        at0 + "property \"modem-id\" is a byte string of 65537 bytes, more than 65536"},
       {underZel(R"({"name": "a", "class": "A", "properties": {"t": ")" + big + R"("}})"),
        at0 + "property \"t\" is a text of 131074 bytes, more than 65536"},
-      {underZel(R"({"name": "a", "class": "A", "properties": {"modem-id": {"$data": "0g"}}})"), "registry.json: "},
+      {underZel(R"({"name": "a", "class": "A", "properties": {"modem-id": {"$data": "0g"}}})"),
+       "registry.json: \"$data\" is not an even number of hexadecimal digits"},
       // A chain far past the depth bound is refused by the JSON reader, not recursed into.
-      {planes(chain(100000)), "registry.json: nested deeper than "},
+      {planes(chain(100000)), "registry.json: nested deeper than 160 levels"},
   };
   for (const auto& c : cases) {
     auto result = parseRegistrySnapshot(c.text, "registry.json");
     EXPECT_FALSE(result.ok()) << c.text.substr(0, 200);
-    if (c.error.back() == ' ') {
-      EXPECT_EQ(result.error.rfind(c.error, 0), 0u) << result.error;
-    } else {
-      EXPECT_EQ(result.error, c.error);
-    }
-    EXPECT_EQ(result.error.find('\n'), std::string::npos);
+    EXPECT_EQ(result.error, c.error);
   }
   EXPECT_TRUE(parseRegistrySnapshot(planes(chain(60)), "registry.json").ok());
 }

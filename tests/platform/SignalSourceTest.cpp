@@ -18,10 +18,7 @@ void earlierHandler(int) { ++gEarlier; }
 // SIGUSR1 and SIGUSR2 stand in for SIGINT and SIGTERM, which would reach the test runner.
 TEST(SignalSourceTest, SignalsReachTheLoopExceptWhileBusyAndTheEarlierActionsComeBack) {
   const auto descriptors = test::openDescriptors();
-  struct sigaction earlier {}, saved {};
-  earlier.sa_handler = earlierHandler;
-  sigemptyset(&earlier.sa_mask);
-  ASSERT_EQ(sigaction(SIGUSR1, &earlier, &saved), 0);
+  const auto saved = ::signal(SIGUSR1, earlierHandler);
   {
     std::vector<int> received;
     auto signals = SignalSource::create({SIGUSR1, SIGUSR2}, [&](int sig) { received.push_back(sig); });
@@ -43,14 +40,11 @@ TEST(SignalSourceTest, SignalsReachTheLoopExceptWhileBusyAndTheEarlierActionsCom
     EXPECT_FALSE(RunLoop::current().runOnce(RunLoop::Clock::now()));
     EXPECT_EQ(received.size(), 2u);
   }
-  struct sigaction now {};
-  ASSERT_EQ(sigaction(SIGUSR1, nullptr, &now), 0);
-  EXPECT_EQ(now.sa_handler, earlierHandler);
-  ASSERT_EQ(sigaction(SIGUSR2, nullptr, &now), 0);
-  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  // The actions before it are back (looked at by putting the test's own back).
+  EXPECT_EQ(::signal(SIGUSR1, saved), earlierHandler);
+  EXPECT_EQ(::signal(SIGUSR2, SIG_DFL), SIG_DFL);
   EXPECT_EQ(test::openDescriptors(), descriptors);
   EXPECT_EQ(RunLoop::current().sourceCount(), 0u);
-  sigaction(SIGUSR1, &saved, nullptr);
 
   // Made again, over an ignored signal: it stays ignored.
   ::signal(SIGUSR2, SIG_IGN);
