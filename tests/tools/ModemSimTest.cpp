@@ -59,35 +59,31 @@ std::string readUntil(int fd, const std::string& tail) {
   return test::readUntil(fd, [&](const std::string& got) { return got.ends_with(tail); });
 }
 
+// Asked to, it leaves the line as the kernel makes it (CRs turned into LFs, echo on).
 TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
   test::TempDirectory dir;
   const std::string script = dir.write("modem.json", R"({"Responses": {"ATI4": "Tarvo Internal Modem"}})");
-  // Raw unless asked to leave the line as the kernel makes it (CRs turned into LFs).
-  for (const bool kernelDefault : {false, true}) {
-    std::vector<std::string> args = {script};
-    if (kernelDefault) args.insert(args.begin(), "--kernel-default-line");
-    const auto modemsim = Process::launch(kModemSim, args);
-    ASSERT_TRUE(modemsim);
-    std::string path = readUntil(modemsim->outputDescriptor(), "\n");
-    ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
-    path.pop_back();
-    FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
-    ASSERT_TRUE(line.valid());
-    struct termios t{};
-    ASSERT_EQ(tcgetattr(line.get(), &t), 0);
-    EXPECT_EQ((t.c_iflag & ICRNL) != 0, kernelDefault);
-    EXPECT_EQ((t.c_lflag & ECHO) != 0, kernelDefault);
-    cfmakeraw(&t);  // as the serial port does
-    ASSERT_EQ(tcsetattr(line.get(), TCSANOW, &t), 0);
-    const std::string command = "ATI4\r", reply = "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n";
-    ASSERT_EQ(posix::write(line.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
-    EXPECT_EQ(readUntil(line.get(), reply), reply);
+  const auto modemsim = Process::launch(kModemSim, {"--kernel-default-line", script});
+  ASSERT_TRUE(modemsim);
+  std::string path = readUntil(modemsim->outputDescriptor(), "\n");
+  ASSERT_TRUE(path.starts_with("/dev/pts/")) << path;
+  path.pop_back();
+  FileDescriptor line(posix::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  ASSERT_TRUE(line.valid());
+  struct termios t{};
+  ASSERT_EQ(tcgetattr(line.get(), &t), 0);
+  EXPECT_TRUE(t.c_iflag & ICRNL);
+  EXPECT_TRUE(t.c_lflag & ECHO);
+  cfmakeraw(&t);  // as the serial port does
+  ASSERT_EQ(tcsetattr(line.get(), TCSANOW, &t), 0);
+  const std::string command = "ATI4\r", reply = "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n";
+  ASSERT_EQ(posix::write(line.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
+  EXPECT_EQ(readUntil(line.get(), reply), reply);
 
-    modemsim->terminate();
-    const Process::Termination end = modemsim->wait();
-    EXPECT_TRUE(end.exited);
-    EXPECT_EQ(end.status, 0);
-  }
+  modemsim->terminate();
+  const Process::Termination end = modemsim->wait();
+  EXPECT_TRUE(end.exited);
+  EXPECT_EQ(end.status, 0);
 }
 
 }  // namespace
