@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Json.h"
+#include "profile/ScriptedModem.h"
 #include "reporter/ProbeSequence.h"
 #include "support/TestMachine.h"
 #include "reporter/XRModemPlugin.h"
@@ -16,24 +17,24 @@ std::shared_ptr<XRModemPlugin> makePlugin() {
   return XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"));
 }
 
-// A Torvin-family modem whose driver has no version anywhere: the name alone, and no firmware
-// text made from a missing version.
-TEST(ProbeSequenceTest, WithoutAnyVersionTheDriverStandsAlone) {
-  test::TestMachine machine;
-  machine.addROM(12, 0, 0);
-  machine.addBundle("InternalUSBModem", std::nullopt);
-  machine.addDrvxstat({});
-  machine.writeModemPrefs(0x31);
-  Dictionary item = *makePlugin()->getModemInfoDictionary();
-  EXPECT_TRUE(test::allGivenBack(machine.registry()));
-  EXPECT_EQ(item.get("xrmodem_driverinfo"), Value("InternalUSBModem.drvx"));
-  EXPECT_FALSE(item.contains("xrmodem_fwvers"));
-}
-
-// A second run starts afresh: nothing of the previous machine's record, family or USB modems
-// survives, and the earlier item, which shares the old USB modem map, keeps it.
-TEST(ProbeSequenceTest, SecondRunOnTheSameObjectStartsAfresh) {
-  const auto addUSBModem = [](test::TestMachine& machine) {
+// A Torvin-family machine, then a digital-audio-bus one, reported by the same plug-in object,
+// each beside an internal serial modem (a real pseudo-terminal) that would answer every
+// question. What the preferences already tell these modems is not asked. No driver has a
+// version anywhere (no bundle on disk, no driver listing): the Torvin's driver stands alone,
+// and no firmware text is made from the missing version. The second run starts afresh: nothing
+// of the first machine's record, family or USB modems survives, and the first item, which
+// shares the old USB modem map, keeps it.
+TEST(ProbeSequenceTest, ASecondRunStartsAfreshAndNeitherAsksWhatThePreferencesTell) {
+  ModemScript script;
+  for (const auto& [command, answer] : std::map<std::string, std::string>{
+           {"ATI4", "Tarvo Internal Modem"}, {"ATI12", "S1"}, {"ATI1", "TARVO VERSION 0005"}, {"ATI5", "181"}})
+    script.replies[command] = ModemScript::framedResponse({answer});
+  std::string error;
+  const auto modem = ScriptedModem::start(std::move(script), &error);
+  ASSERT_TRUE(modem) << error;
+  // The serial modem's driver under a "vantik" channel, and a USB modem.
+  const auto addModems = [&](test::TestMachine& machine) {
+    machine.addSerialModem("vantik", "com.tarvo.driver.TarvoSCCSerial", modem->devicePath());
     auto* usb = machine.registry().addEntry(machine.registry().root(RegistryStore::kServicePlane), "usb", "Bus");
     machine.registry().addEntry(usb, "modem", "TarvoSM56KUSBModemFamily", makeDictionary({{"locationID", 7}}));
   };
@@ -42,21 +43,27 @@ TEST(ProbeSequenceTest, SecondRunOnTheSameObjectStartsAfresh) {
   std::string firstText;
   {
     test::TestMachine torvin;
+    addModems(torvin);
     torvin.addROM(12, 2, 2);
-    torvin.writeModemPrefs(0xB5);
-    addUSBModem(torvin);
+    torvin.writeModemPrefs(0x42);
     first = mutableCopy(plugin->getModemInfoDictionary());
     firstText = toJson(first);
     EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
+    EXPECT_EQ(first.dictionary()->get("xrmodem_countryinfo"), Value("42 (Germany)"));
+    EXPECT_EQ(first.dictionary()->get("xrmodem_driverinfo"), Value("InternalUSBModem.drvx"));
+    EXPECT_FALSE(first.dictionary()->contains("xrmodem_fwvers"));
   }
   test::TestMachine i2s;
+  addModems(i2s);
   i2s.addI2SNode(std::string_view("i2s-modem\0", 10));
-  addUSBModem(i2s);
+  i2s.writeGlobalCountry("US");
   Dictionary item = *plugin->getModemInfoDictionary();
+  EXPECT_EQ(modem->receivedCommands(), std::vector<std::string>{});
   EXPECT_EQ(toJson(first), firstText);
   EXPECT_FALSE(test::XRModemPluginPeer(*plugin).isTorvinFamily());
   EXPECT_TRUE(test::XRModemPluginPeer(*plugin).isI2SFamily());
   EXPECT_EQ(item.get("xrmodem_model"), Value("Brisa"));
+  EXPECT_EQ(item.get("xrmodem_countryinfo"), Value("B5 (United States)"));
   EXPECT_FALSE(item.contains("xrmodem_skuname"));
   EXPECT_FALSE(item.contains("xrmodem_fwvers"));
   EXPECT_EQ(item.get("xrmodem_emModems").dictionary()->get("xrmodem_usblocation"), Value(makeArray({7})));

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,23 +42,6 @@ class TestMachine {
                                      makeDictionary({{"compatible", dataWithString(compatible)}}));
     auto* drv = store_->addEntry(channel, "driver", "Driver", makeDictionary({{"PkBundleIdentifier", driver}}));
     if (!ttyPath.empty()) listSerialPort(*store_, "modem", ttyPath, drv);
-  }
-
-  // NAME.drvx, its Info.json with or without a version.
-  void addBundle(const std::string& name, const std::optional<std::string>& version) {
-    auto info = makeDictionary({{"PkBundleIdentifier", "com.tarvo.driver." + name}});
-    if (version) info->set("PkBundleShortVersionString", *version);
-    dir_.write("root/System/Library/Extensions/HwSerialFamily.drvx/Contents/PlugIns/" + name + ".drvx/Contents/Info.json",
-               toJson(info));
-  }
-  // A drvxstat that lists the loaded drivers (identifier to the text between the parentheses)
-  // when asked with -b<identifier> as its second argument.
-  void addDrvxstat(const std::map<std::string, std::string>& loaded) {
-    std::string script = "#!/bin/sh\ncase \"$2\" in\n";
-    for (const auto& [id, version] : loaded)
-      script += "  -b" + id + ") echo '  101 0 0xff 0x5000 0x5000 " + id + " (" + version + ") <5 4 3>' ;;\n";
-    script += "esac\n";
-    ::chmod(dir_.write("root/usr/sbin/drvxstat", script).c_str(), 0755);
   }
 
   // /var/db/modem.prefs whose record holds code: 25 record bytes, then the sum of their signed
