@@ -60,36 +60,53 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
 }
 
 XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
+  // The pass answers the tool runner itself: nothing is told to a plug-in object.
+  struct Quiet : TaskRunnerClient {
+    void taskStarted() override {}
+    void taskFinished() override {}
+  } client;
   EarlyPass early;
   early.ports = PortInventory::harvest(*RegistryStore::current());
+  // The listing (a process launch on a profile) runs while the holders pass reads /proc, and
+  // both while the plug-ins before this one report.
+  LoadedDriverVersions listing(driverIdentifiers(early.ports), &client);
   // Our pid means us only in this machine's /proc; a profile's tree may use the number.
   const std::string procRoot = resolvePath("/proc");
   // One thread: the pass already runs beside the other plug-ins' reports.
   const int self = procRoot == "/proc" ? ::getpid() : 0;
   early.scan = PortHolders(procRoot).scan(early.ports, self, PortHolders::Threads::kOne);
+  early.versions = listing.versions().value_or(std::map<std::string, std::string>{});
   return early;
 }
 
-std::vector<DictionaryRef> XRModemPortsPlugin::portItems(std::future<EarlyPass>* early) {
-  const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
-  // One run of the driver-listing tool for every driver (each run is a process launch),
-  // running while the holders pass reads /proc.
+std::vector<std::string> XRModemPortsPlugin::driverIdentifiers(const std::vector<SerialPortRecord>& ports) {
   std::vector<std::string> bundleIDs;
   for (const SerialPortRecord& port : ports) {
     if (port.bundleIdentifier && std::find(bundleIDs.begin(), bundleIDs.end(), *port.bundleIdentifier) == bundleIDs.end())
       bundleIDs.push_back(*port.bundleIdentifier);
   }
-  LoadedDriverVersions listing(std::move(bundleIDs), this);
+  return bundleIDs;
+}
+
+std::vector<DictionaryRef> XRModemPortsPlugin::portItems(std::future<EarlyPass>* early) {
+  const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
   auto samePorts = [&ports](const std::vector<SerialPortRecord>& scanned) {
     return std::equal(ports.begin(), ports.end(), scanned.begin(), scanned.end(),
                       [](const SerialPortRecord& a, const SerialPortRecord& b) { return a.paths() == b.paths(); });
   };
-  // Joined only now, with the listing under way: the early pass may still be reading /proc.
   std::optional<EarlyPass> made;
   if (early && early->valid()) made = early->get();
-  const bool useEarly = made && options_.procRoot.empty() && samePorts(made->ports);
-  const HolderScan scan = useEarly ? std::move(made->scan) : holders_.scan(ports);
-  versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
+  HolderScan scan;
+  if (made && options_.procRoot.empty() && samePorts(made->ports)) {
+    scan = std::move(made->scan);
+    versions_ = std::move(made->versions);
+  } else {
+    // One run of the driver-listing tool for every driver (each run is a process launch),
+    // running while the holders pass reads /proc.
+    LoadedDriverVersions listing(driverIdentifiers(ports), this);
+    scan = holders_.scan(ports);
+    versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
+  }
   std::vector<DictionaryRef> items;
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));
   return items;

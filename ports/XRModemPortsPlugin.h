@@ -30,12 +30,13 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   // this code.
   XRModemPortsPlugin(std::shared_ptr<const Bundle> bundle, Options options);
 
-  // The holders pass made ahead of a report, while the plug-ins before this one report: their
-  // own process is left out, as one of them may have a port open meanwhile (the modem's line),
-  // which it closes before it returns.
+  // The holders pass and the driver listing made ahead of a report, while the plug-ins before
+  // this one report: their own process is left out, as one of them may have a port open
+  // meanwhile (the modem's line), which it closes before it returns.
   struct EarlyPass {
     std::vector<SerialPortRecord> ports;
     HolderScan scan;
+    std::map<std::string, std::string> versions;  // loaded driver versions, by bundle identifier
   };
   static EarlyPass earlyPass();
 
@@ -47,6 +48,9 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   void taskFinished() override {}
 
  private:
+  // The drivers of the ports, each once, in port order.
+  static std::vector<std::string> driverIdentifiers(const std::vector<SerialPortRecord>& ports);
+
   struct LockInfo {
     std::optional<ProcessRef> owner;  // a live owner
     bool junk = false;                // a lock file naming no process
