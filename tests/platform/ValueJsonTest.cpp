@@ -48,9 +48,7 @@ TEST(JsonTest, RoundTripKeepsKindsOrderAndBytes) {
   EXPECT_NE(text.find("\"bytes\": {\n    \"$data\": \"010d0402\"\n  }"), std::string::npos) << text;
   auto back = parseJson(text);
   ASSERT_TRUE(back.ok()) << back.error;
-  EXPECT_EQ(back.value, Value(root));
-  EXPECT_EQ(keysOf(*back.value.dictionary()), keysOf(*root));
-  EXPECT_EQ(keysOf(*back.value.dictionary()->get("inner").dictionary()), (std::vector<std::string>{"z", "a"}));
+  EXPECT_EQ(back.value, Value(root));  // dictionaries compare in key order
   // Only a lone "$data" key is a byte string, in either case of hex digit.
   EXPECT_EQ(parseJson(R"({"$data": "4F4b"})").value, Value(dataWithString("OK")));
   EXPECT_TRUE(parseJson(R"({"$data": "00", "x": 1})").value.dictionary());
