@@ -16,7 +16,6 @@ class FakeSystem {
  public:
   using Attributes = std::map<std::string, std::string>;
 
-  FakeSystem() = default;
   const std::string& root() const { return dir_.path(); }
 
   // A file with exactly these bytes.
