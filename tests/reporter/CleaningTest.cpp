@@ -11,7 +11,6 @@ namespace xr {
 namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
-constexpr const char* kRS574 = "com.tarvo.driver.TarvoRS574Serial";
 
 std::shared_ptr<XRModemPlugin> makePlugin(const std::vector<std::pair<std::string, Value>>& record) {
   auto plugin = XRModemPlugin::create(std::make_shared<Bundle>(XR_BINARY_DIR "/bin/XRModem.xrplugin"));
@@ -54,7 +53,7 @@ TEST(CleaningTest, RewritesTheRecordInPlace) {
 // The examples show every device with the modulation it gets; a near miss of the serial
 // driver's name is not that driver.
 TEST(CleaningTest, ModulationNeedsTheExactSerialDriverName) {
-  auto plugin = makePlugin({{"Device", "Brisa"}, {"xrmodem_drivername", std::string(kRS574) + "2"}});
+  auto plugin = makePlugin({{"Device", "Brisa"}, {"xrmodem_drivername", "com.tarvo.driver.TarvoRS574Serial2"}});
   EXPECT_EQ(plugin->highestModulationSupported(), "V.92");
 }
 
