@@ -102,25 +102,16 @@ TEST(XrreportFormats, JsonInBundleOrderAndTextThroughTheStringTable) {
   EXPECT_EQ(install.run({}, "no-items").out, "Alpha:\n\n    No information found.\n\n");
 }
 
-// A command line xrreport cannot take: status 2, nothing on stdout, on stderr a first line
-// naming what was wrong with it, then the usage. (--help is the install test's.)
+// A command line xrreport cannot take (here a format it does not know): status 2, nothing on
+// stdout, on stderr a first line naming what was wrong with it, then the usage. (Which command
+// lines are refused is the parser library's business; --help is the install test's.)
 TEST(XrreportCommandLine, RefusedWithStatus2AndTheUsage) {
-  Installation install;
-  addBundle(install, "Alpha");
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--format", "xml"}, "xml"},
-      {{"--machine"}, "--machine"},
-      {{"report"}, "report"},
-  };
-  for (const auto& [args, named] : cases) {
-    SCOPED_TRACE(args.front());
-    const ProgramResult r = install.run(args);
-    EXPECT_TRUE(r.exited && r.status == 2) << r.status;
-    EXPECT_EQ(r.out, "");
-    const std::string first = r.err.substr(0, r.err.find('\n'));
-    EXPECT_TRUE(first.starts_with("xrreport: ") && first.find(named) != std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Usage: xrreport"), std::string::npos) << r.err;
-  }
+  const ProgramResult r = Installation().run({"--format", "xml"});
+  EXPECT_TRUE(r.exited && r.status == 2) << r.status;
+  EXPECT_EQ(r.out, "");
+  const std::string first = r.err.substr(0, r.err.find('\n'));
+  EXPECT_TRUE(first.starts_with("xrreport: ") && first.find("xml") != std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Usage: xrreport"), std::string::npos) << r.err;
 }
 
 // XRREPORT_PLUGIN_PATH's directories in order, then the executable's, then the installed
@@ -195,12 +186,6 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
        "Next.xrplugin/Next.so", "built for plug-in ABI " + std::to_string(XR_PLUGIN_ABI_VERSION + 1)},
       {"plug-in path missing", alpha, "extra", "plug-in directory in XRREPORT_PLUGIN_PATH cannot be read", "", "m",
        "extra"},
-      {"broken bundle on the plug-in path",
-       [](auto& i) {
-         addBundle(i, "Alpha");
-         i.makeDirectory("extra/Beta.xrplugin");
-       },
-       "extra/Beta.xrplugin", "no shared object", "", "m", "extra"},
       {"factory refuses", alpha, "Alpha.xrplugin/Alpha.so", "no principal reporter", "refuse"},
       {"reporter throws", alpha, "Alpha.xrplugin", "test plug-in gave up", "throw"},
       {"no report", alpha, "Alpha.xrplugin", "plug-in returned no report dictionary", "no-report"},
