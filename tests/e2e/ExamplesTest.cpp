@@ -1,7 +1,7 @@
 // Every example machine, reported on once by the real xrreport: its modem item is the one kept
 // beside it in expected.json (null: no modem item), its port items those in
 // expected-ports.json when it keeps them (and, asked with --probe, expected-probe.json); the
-// demo reads as expected.txt.
+// demo's trace shows its dialogue.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,8 +102,8 @@ TEST(ExamplesTest, SilentModemReportHoldsTheExpectedItems) {
   expectItems(machine, reportOn(machine));
 }
 
-// Probing takes lock files in the machine's lock directory: it runs on a copy, which it must
-// leave as it was.
+// Probing takes lock files in the machine's lock directory: it runs on a copy. (That each probe
+// gives its lock back is the identity probe's test.)
 TEST(ExamplesTest, ProbedPortItemsAreTheExpectedOnes) {
   for (const std::string& name : examples("expected-probe.json")) {
     SCOPED_TRACE(name);
@@ -111,19 +111,14 @@ TEST(ExamplesTest, ProbedPortItemsAreTheExpectedOnes) {
     const std::string copy = dir.copy(kExamples + "/" + name, "m");
     EXPECT_EQ(toJson(itemsWhere(parsedReport(reportOn(copy, {"--probe"})), isPort)),
               expectedItems(kExamples + "/" + name + "/expected-probe.json"));
-    for (const auto& entry : fs::recursive_directory_iterator(copy + "/root/var")) {
-      EXPECT_TRUE(fs::exists(kExamples + "/" + name + "/" + fs::relative(entry.path(), copy).string())) << entry.path();
-    }
   }
 }
 
-// The demo as text; --trace adds the dialogue on stderr and changes nothing on stdout.
-TEST(DemoTest, TextReportReadsAsExpectedAndTraceShowsTheDialogue) {
-  const std::string expected = test::readFile(kExamples + "/" + kDemo + "/expected.txt");
+// --trace adds the dialogue on stderr. (The demo's text on stdout, with and without --trace, is
+// the install test's and the standard descriptors' test's.)
+TEST(DemoTest, TraceShowsTheDialogue) {
   auto result = test::runProgram(kXrreport, {"--machine", kExamples + "/" + kDemo, "--trace"});
-  ASSERT_TRUE(result.exited) << result.err;
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, expected);
+  EXPECT_TRUE(result.exited && result.status == 0) << result.err;
   // Each line: up-time, then the direction, the bytes in hexadecimal and as escaped text; or a
   // note of why something is missing or what was chosen.
   const std::regex format(R"re(\d+\.\d{3} ((write|read ) <[0-9a-f ]*> "(.*)"|note  .+))re");
