@@ -83,12 +83,8 @@ TEST_F(HotplugTest, ArrivalsWhileArmedReachTheCallbackOnceThroughTheRunLoop) {
       modem.addTty(0);
       EXPECT_TRUE(discovery.ports.empty());  // nothing behind the run loop's back
       runFor(discovery, 1);
+      // (Where an added device's entries hang is the live registry's test.)
       EXPECT_EQ(discovery.ports, std::vector<std::string>{"ttyACM0"});
-      // The port hangs under its USB device, interface and driver, as a walk would put it.
-      const RegistryEntry* port = store->findEntry("HwService", "kernelName", Value("ttyACM0"));
-      ASSERT_TRUE(port && port->parent() && port->parent()->parent());
-      EXPECT_EQ(port->parent()->name(), "cdc_acm");
-      EXPECT_EQ(port->parent()->parent()->className(), "HwUSBInterface");
 
       // More arrivals than the testbed's sender queues unread: each turn drains all of them.
       std::vector<std::string> expected = discovery.ports;
