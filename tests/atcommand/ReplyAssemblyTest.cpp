@@ -6,7 +6,6 @@
 
 namespace xr {
 namespace {
-using namespace std::string_literals;
 
 struct Reply {
   std::string command;
@@ -14,23 +13,20 @@ struct Reply {
   std::optional<std::string> cleaned;  // nullopt: never complete
 };
 
+// (The AT-reply fuzz target's corpus adds a plain answer, an ERROR, NUL bytes, a lower-case
+// final result and a dial command's partial echo, each checked against the completion rule.)
 const Reply kReplies[] = {
-    {"ATI4\r", "ATI4\r\r\nTarvo Internal Modem\r\n\r\nOK\r\n", "Tarvo Internal ModemOK"},
     {"AT\r", "AT\r\r\nOK\r\nRING", "OKRING"},
-    {"ATI4\r", "ATI4\r\r\nERROR\r\n", "ERROR"},
     {"AT\r", "AT\r\nOK\r\n", "OK"},  // the echo's CR starts the final result
     {"ATI4\r", "\r\nmodem\r\n\r\nOK\r\n", "modemOK"},
     {"ATI4\r", "\r\nX\r\nATI4\rATI4\r\r\nOK\r\n", "XATI4OK"},  // the first echo goes, wherever it is
-    {"ATI4\r", "ATI4\r\r\nA\0B\r\n\r\nOK\r\n"s, "A\0BOK"s},
     {"ATI1\r", "ATI1\r\r\nOKAY\r\n\r\nOK\r\n", "OKAYOK"},
     {"AT\r", "at\r\r\nOK\r\n", "atOK"},  // the echo is matched as sent
-    {"AT\r", "at\r\r\nok\r\n", std::nullopt},
     {"AT\r", "AT\r\r\nOK\r", std::nullopt},
     {"AT\r", "AT\r\r\nOK \r\n", std::nullopt},
     {"AT\r", "AT\r\r\nERR\r\n", std::nullopt},
     {"AT\r", "AT\r\n\rOK\n\r", std::nullopt},
     // A dial command is answered by anything beyond its whole echo and line breaks.
-    {"ATDT123\r", "ATD", "ATD"},
     {"ATDT123\r", "ATDT123\r\r\nBUSY\r\n", "BUSY"},
     {"ATDT123\r", "\r\nATDT123\r\r\n", std::nullopt},
     {"ATDT123\r", "ATDT123\rATDT123\r", "ATDT123"},
