@@ -38,6 +38,7 @@ class TTYPort {
   void close();
 
   void setCommonSerialOptions();
+  // The four adjusters have no caller in the report: part of the port's interface, kept tested.
   void adjustPortSpeed();
   void adjustSerialOptions();
   void adjustOpenedPortSpeed(int32_t speed);
