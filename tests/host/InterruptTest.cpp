@@ -36,7 +36,7 @@ class InterruptTest : public ::testing::TestWithParam<int> {
 
 // The modem line is a pty left at the kernel's settings, as a real port starts, whose modem
 // never answers. The signal comes once the first command has been written: the line is then
-// raw and the report waits for the reply.
+// raw, locked, and the report waits for the reply. The lock file goes with the report.
 class DialogueInterruptTest : public InterruptTest {};
 class ToolInterruptTest : public InterruptTest {};
 
@@ -51,16 +51,19 @@ TEST_P(DialogueInterruptTest, TheLineGetsItsSettingsBack) {
   const std::string registry = std::regex_replace(test::readFile(m + "/registry.json"), std::regex("/dev/cu\\.modem"),
                                                   pty->slavePath());
   std::ofstream(m + "/registry.json", std::ios::trunc) << registry;
+  const std::string locks = dir_.makeDirectory("m/root/run/lock");
 
   auto report = test::startProgram(kXrreport, {"--machine", m});
   ASSERT_TRUE(report);
   const std::string written = test::readUntil(pty->masterDescriptor(), [](const std::string& got) { return got.find("AT") != std::string::npos; });
   ASSERT_NE(written.find("AT"), std::string::npos) << "no command reached the line";
+  ASSERT_FALSE(fs::is_empty(locks)) << "the line was opened without its lock file";
   ASSERT_EQ(::kill(report->pid(), GetParam()), 0);
   const test::ProgramResult ended = test::finishProgram(*report);
   EXPECT_TRUE(!ended.exited && ended.status == GetParam()) << ended.status << " " << ended.err;
   EXPECT_EQ(ended.out, "");
   EXPECT_EQ(test::lineSettings(pty->slaveDescriptor()), before);
+  EXPECT_TRUE(fs::is_empty(locks)) << "a lock file outlived the report";
 }
 
 // The driver-listing tool hangs, with a job of its own in the background: both end with the

@@ -7,37 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "platform/SignalCleanup.h"
-#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
 
-// In a child process: two lock files registered, one withdrawn again, then a signal. That the
-// line gets its settings back and the tools end is shown through the real xrreport
-// (InterruptTest).
-TEST(SignalCleanupTest, SignalRemovesWhatIsRegisteredThenEndsByIt) {
-  test::TempDirectory dir;
-  const std::string lock = dir.write("LCK..line", "pid\n");
-  const std::string kept = dir.write("LCK..kept", "pid\n");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SignalCleanup::addLockFile(lock);
-    SignalCleanup::withdraw(SignalCleanup::addLockFile(kept));
-    SignalCleanup::installSignalHandlers();
-    ::raise(SIGTERM);
-    ::_exit(0);  // not reached
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_FALSE(std::filesystem::exists(lock));
-  EXPECT_TRUE(std::filesystem::exists(kept));
-}
-
+// That a signal removes the lock files and ends the process by itself, gives the line its
+// settings back and ends the tools is shown through the real xrreport (InterruptTest).
 // A second signal must end the process even while the first one's actions are stuck. The
 // first one's tcsetattr is held up by the kernel itself: the line is the controlling terminal of
 // a session in which the process is in a background group, so the call stops it by SIGTTOU.
