@@ -14,7 +14,6 @@
 #include "platform/Process.h"
 #include "support/Descriptors.h"
 #include "support/ProcessResources.h"
-#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -34,7 +33,6 @@ TEST(ProcessTest, CollectsOutputAndTerminationWithinTheLimits) {
       {"echo err >&2; exit 3", "err\n", true, 3},  // stderr only, non-zero exit
       {"echo y; kill -KILL $$", "y\n", false, SIGKILL},
       {"printf 'A\\000\\377B'", std::string("A\0\377B", 4), true, 0},
-      {"head -c 1048576 /dev/zero", std::string(1 << 20, '\0'), true, 0},  // more than the pipe holds
       {"head -c 1048577 /dev/zero; sleep 60", std::string(1 << 20, '\0'), false, SIGKILL, false, true},
       {"echo started; sleep 60", "started\n", false, SIGKILL, true},
       {"exec >&- 2>&-; sleep 60", "", false, SIGKILL, true},  // no output to wait on, still timed
@@ -73,19 +71,6 @@ TEST(ProcessTest, ChildInheritsOnlyItsOutputPipeAndNullInput) {
   ASSERT_TRUE(result && result->termination.success());
   const std::string listed = std::regex_replace(result->output, std::regex(R"(pipe:\[\d+\])"), "pipe");
   EXPECT_EQ(listed, "0 /dev/null\n1 pipe\n2 pipe\n");
-}
-
-TEST(ProcessTest, LaunchFailuresAreResultsAndLeakNothing) {
-  test::TempDirectory dir;
-  std::string notExecutable = dir.write("tool", "#!/bin/sh\necho hi\n");
-  auto before = test::openDescriptors();
-  for (const std::string& path : {dir.path() + "/missing", notExecutable, dir.path()}) {
-    std::string error;
-    EXPECT_EQ(Process::launch(path, {}, &error), nullptr) << path;
-    EXPECT_NE(error.find(path), std::string::npos) << error;
-    EXPECT_FALSE(Process::run(path, {}));
-  }
-  EXPECT_EQ(test::openDescriptors(), before);
 }
 
 TEST(ProcessTest, TerminatedOrphanedOrDestroyedToolsAreReaped) {

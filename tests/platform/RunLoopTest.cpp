@@ -8,7 +8,6 @@
 
 #include "platform/Posix.h"
 #include "platform/RunLoop.h"
-#include "support/Descriptors.h"
 
 namespace xr {
 namespace {
@@ -166,16 +165,6 @@ TEST_F(RunLoopTest, DescriptorSourcesArePerformedWhileTheirDescriptorIsReadable)
   EXPECT_FALSE(loop.runOnce(deadline));
   EXPECT_GE(Clock::now(), deadline);
   EXPECT_EQ(performed, 0);
-}
-
-// A report that never runs its thread's loop must leave no descriptor behind: the loop holds
-// its wake-up descriptor only while it runs.
-TEST_F(RunLoopTest, ALoopHoldsADescriptorOnlyWhileItRuns) {
-  const auto before = test::openDescriptors();
-  const ScopedRunLoopSource scoped(loop, std::make_shared<RunLoopSource>([] {}));
-  scoped.source()->signal();
-  EXPECT_TRUE(loop.runOnce(in(10s)));
-  EXPECT_EQ(test::openDescriptors(), before);
 }
 
 }  // namespace

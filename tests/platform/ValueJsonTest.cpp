@@ -7,27 +7,6 @@
 namespace xr {
 namespace {
 
-std::vector<std::string> keysOf(const Dictionary& d) {
-  std::vector<std::string> keys;
-  for (const auto& [k, v] : d) keys.push_back(k);
-  return keys;
-}
-
-TEST(ValueTest, DictionaryKeepsInsertionOrderThroughReplaceAndRemove) {
-  Dictionary d;
-  for (int i = 0; i < 20; ++i) d.set(std::string("k").append(std::to_string(i)), i);  // "k" + ...: g++ 12 -O3 -Wrestrict
-  d.set("k3", "replaced");
-  EXPECT_TRUE(d.remove("k0"));
-  EXPECT_FALSE(d.remove("absent"));
-  d.set("k0", 0);
-  auto keys = keysOf(d);
-  ASSERT_EQ(keys.size(), 20u);
-  EXPECT_EQ(keys[2], "k3");
-  EXPECT_EQ(keys.back(), "k0");
-  EXPECT_EQ(d.get("k3").stringValue(), "replaced");
-  EXPECT_TRUE(d.get("nope").isNull());
-}
-
 // A copy the reporter may add to without touching the plug-in's record, whose containers
 // (later USB modems) it still shows.
 TEST(ValueTest, MutableCopyIsANewDictionarySharingItsContainers) {
