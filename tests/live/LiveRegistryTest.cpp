@@ -99,7 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
              {{"HwService:platform/00:01", "subsystem", "pnp"},
               {"HwService:platform/00:01", "sysfsPath", kPnp},
               {kUart, "deviceNumber", "4:64"},
-              {kUart, "uartType", 4},
               {"HwService:platform/serial8250", "!", {}}}},
         Case{"DeviceTreeNodeAndOfNode",
              [](const FakeSystem& sys) {
