@@ -1,6 +1,6 @@
 // The plug-in over an in-memory registry: what the examples cannot hold (a name that is not
 // UTF-8, a modem port gone before it could be asked). What a USB modem port's item holds is
-// the examples'.
+// the examples'; how such a name is written as JSON, the JSON writer's test.
 #include "ports/XRModemPortsPlugin.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +41,6 @@ TEST(XRModemPortsPluginTest, ReportsWhatItCanOfAVanishedPortWithAByteName) {
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0]->get("_name").stringValue(), name);
   EXPECT_EQ(items[0]->get("xrport_probe").stringValue(), "not asked: the port could not be opened");
-  EXPECT_NE(toJson(Value(items[0])).find("tty\xef\xbf\xbd"), std::string::npos) << "written as UTF-8";
   EXPECT_TRUE(std::filesystem::is_empty(root.file("var/lock")));
 }
 
