@@ -9,6 +9,7 @@ using namespace std::string_view_literals;
 
 Data text(std::string_view s) { return dataWithString(s); }
 
+// "i2s-modem" with its zero byte is the i2s-modem example's.
 TEST_F(ProbeTest, I2SModemComparesTheFirstNameUpToItsZeroByte) {
   const Dictionary brisa{
       {"Device", "Brisa"}, {"Hardware Version", "Version 1.0"}, {"xrmodem_interfacetype", "Digital audio bus"}};
@@ -17,7 +18,6 @@ TEST_F(ProbeTest, I2SModemComparesTheFirstNameUpToItsZeroByte) {
     bool result;
     bool openFails = false;  // then nothing is written
   } cases[] = {
-      {text("i2s-modem\0"sv), true},
       {text("i2s-modem"sv), true},  // all nine bytes equal, no byte left to differ
       {text("i2s"sv), true},
       {text("i2s-modemX"sv), false},
