@@ -24,9 +24,9 @@ class ToolTest : public ::testing::Test {
   }
 
   // A shell script at dir_/relative.
-  std::string script(const std::string& relative, const std::string& body, bool executable = true) {
+  std::string script(const std::string& relative, const std::string& body) {
     std::string path = dir_.write(relative, "#!/bin/sh\n" + body + "\n");
-    ::chmod(path.c_str(), executable ? 0755 : 0644);
+    ::chmod(path.c_str(), 0755);
     return path;
   }
 
