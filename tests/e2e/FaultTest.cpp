@@ -65,9 +65,9 @@ TEST(FaultTest, ModemGoesAwayAndAnswersBeforeTheDropStay) {
   }
   EXPECT_TRUE(test::holdingsAre(before, nullptr));
   EXPECT_EQ(sent, (Commands{"ATI4", "ATI12", "ATI1", "ATI5"}));
+  // (The driver, which the modem does not tell, is the serial-pellan example's.)
   EXPECT_EQ(itemText(item, "xrmodem_model"), "Pellan");
   EXPECT_EQ(itemText(item, "xrmodem_fwvers"), expectedText("xrmodem_fwvers"));
-  EXPECT_EQ(itemText(item, "xrmodem_driverinfo"), expectedText("xrmodem_driverinfo"));
   // Without the modem's answer there is no country code, not the 181 it never sent.
   EXPECT_EQ(itemText(item, "xrmodem_countryinfo").find("181"), std::string::npos);
 }

@@ -122,7 +122,6 @@ TEST_F(DataHandlerOnPty, OneReaderPerOpening) {
   EXPECT_EQ(threadCount(), baseThreads_);  // joined already
   writeAll(master(), "late");
   handler_.startReadMechanismForDescriptor(line_.get());
-  EXPECT_FALSE(handler_.halt());
   // Then each read is announced with only its own bytes.
   const std::vector<std::string> pieces = {"late", "\r\nO", "K\r\n", std::string("\0\xff", 2)};
   for (size_t i = 0; i < pieces.size(); ++i) {
