@@ -60,16 +60,11 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
 }
 
 XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
-  // The pass answers the tool runner itself: nothing is told to a plug-in object.
-  struct Quiet : TaskRunnerClient {
-    void taskStarted() override {}
-    void taskFinished() override {}
-  } client;
   EarlyPass early;
   early.ports = PortInventory::harvest(*RegistryStore::current());
   // The listing (a process launch on a profile) runs while the holders pass reads /proc, and
   // both while the plug-ins before this one report.
-  LoadedDriverVersions listing(driverIdentifiers(early.ports), &client);
+  LoadedDriverVersions listing(driverIdentifiers(early.ports), nullptr);
   // Our pid means us only in this machine's /proc; a profile's tree may use the number.
   const std::string procRoot = resolvePath("/proc");
   // One thread: the pass already runs beside the other plug-ins' reports.
@@ -103,7 +98,7 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems(std::future<EarlyPass>*
   } else {
     // One run of the driver-listing tool for every driver (each run is a process launch),
     // running while the holders pass reads /proc.
-    LoadedDriverVersions listing(driverIdentifiers(ports), this);
+    LoadedDriverVersions listing(driverIdentifiers(ports), nullptr);
     scan = holders_.scan(ports);
     versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   }

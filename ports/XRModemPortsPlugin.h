@@ -12,13 +12,12 @@
 #include "ports/ModemIdentityProbe.h"
 #include "ports/PortHolders.h"
 #include "ports/SerialPortRecord.h"
-#include "tasks/TaskRunnerClient.h"
 
 namespace xr {
 
 // The modem-ports plug-in object: one report item per serial stream port of the machine, with
 // what the registry says of it, who holds it and, when asked, what the modem says it is.
-class XRModemPortsPlugin : public TaskRunnerClient {
+class XRModemPortsPlugin {
  public:
   struct Options {
     bool probe = false;     // ask idle modem ports who they are
@@ -43,9 +42,6 @@ class XRModemPortsPlugin : public TaskRunnerClient {
   // The items, modems first, then by name; none when the machine has no port. early: a pass
   // made ahead, joined here and used when the ports are still those it scanned.
   std::vector<DictionaryRef> portItems(std::future<EarlyPass>* early = nullptr);
-
-  void taskStarted() override {}
-  void taskFinished() override {}
 
  private:
   // The drivers of the ports, each once, in port order.

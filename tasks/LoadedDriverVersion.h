@@ -20,6 +20,7 @@ class SynchronousTaskRunner;
 
 // The loaded versions of several drivers from one run of the tool (one -b per identifier).
 // The tool is launched when this is made, so the caller can do other work while it runs.
+// client may be null: nothing is told.
 class LoadedDriverVersions {
  public:
   LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client);
