@@ -9,7 +9,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -78,6 +82,8 @@ PortIndex indexPorts(const std::vector<SerialPortRecord>& ports) {
 
 // The descriptors of one process: the names in its fd/ directory, read with getdents64 into
 // a buffer of our own (no stream, no fstat of the directory: this runs for every process).
+// The first read asks for a few names only: the kernel makes an entry for each name it lists,
+// and a process whose links we may not read is known by its first (a daemon has hundreds).
 class FdDirectory {
  public:
   FdDirectory(int at, const char* path) : fd_(::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
@@ -91,9 +97,10 @@ class FdDirectory {
   const char* next() {
     for (;;) {
       if (at_ >= size_) {
-        const long n = ::syscall(SYS_getdents64, fd_, buffer_, sizeof buffer_);
+        const long n = ::syscall(SYS_getdents64, fd_, buffer_, !read_ ? kFirstRead : sizeof buffer_);
         if (n <= 0) return nullptr;
         size_ = static_cast<size_t>(n);
+        read_ = true;
         at_ = 0;
       }
       const auto* entry = reinterpret_cast<const struct dirent64*>(buffer_ + at_);
@@ -103,109 +110,193 @@ class FdDirectory {
   }
 
  private:
+  static constexpr size_t kFirstRead = 512;  // ".", ".." and about twenty descriptors
   int fd_;
   alignas(struct dirent64) char buffer_[8192];
   size_t size_ = 0;
   size_t at_ = 0;
+  bool read_ = false;
 };
+
+// A small file under proc, whole; "" when it cannot be read.
+std::string readProcFile(int procFd, const char* path) {
+  FileDescriptor fd(::openat(procFd, path, O_RDONLY | O_CLOEXEC));
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while (fd && (n = posix::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < (1u << 20))
+    text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// The kernel's threads, sorted: kthreadd (pid 2) and its children. A desktop has a hundred or
+// more and none holds a descriptor; one read of kthreadd's children spares a look at each.
+// None when pid 2 is no kernel thread (in a pid namespace it is anyone's) or the kernel does
+// not list children, and in a profile's tree, which has no such files.
+std::vector<int> kernelThreads(int procFd) {
+  constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+  const std::string stat = readProcFile(procFd, "2/stat");
+  // "2 (kthreadd) S 0 0 0 0 -1 2129984 ...": the flags are the seventh field after the name.
+  const size_t nameEnd = stat.rfind(')');
+  unsigned long flags = 0;
+  if (nameEnd == std::string::npos ||
+      std::sscanf(stat.c_str() + nameEnd + 1, " %*s %*d %*d %*d %*d %*d %lu", &flags) != 1 ||
+      !(flags & kKernelThreadFlag))
+    return {};
+  std::vector<int> pids{2};
+  const std::string children = readProcFile(procFd, "2/task/2/children");
+  for (const char* c = children.c_str(); *c;) {
+    char* end;
+    const long pid = std::strtol(c, &end, 10);
+    if (end == c) break;
+    if (pid > 0 && pid <= INT_MAX) pids.push_back(static_cast<int>(pid));
+    c = end;
+  }
+  std::sort(pids.begin(), pids.end());
+  return pids;
+}
 
 }  // namespace
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
 
 HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid, Threads threads) const {
-  HolderScan result;
-  result.holders.resize(ports.size());
-  if (ports.empty()) return result;
-  const PortIndex index = indexPorts(ports);
-
-  DirectoryStream proc(openDirectory(AT_FDCWD, procRoot_.c_str()));
-  if (!proc) return result;
-  std::vector<int> pids;
-  while (const char* entry = proc.next()) {
-    if (const auto pid = pidOf(entry); pid && *pid != skipPid) pids.push_back(*pid);
-  }
-  struct Part {
-    std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
-    int uninspected = 0;
-  };
-  // The pids not yet taken, one at a time, into part: threads sharing the pass stay busy to
-  // its end, however the descriptors are spread over the processes.
-  std::atomic<size_t> next{0};
-  auto pass = [&index, procFd = proc.fd(), &pids, &next](Part* part) {
-    // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
-    // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
-    // paths in the reading process's namespace, which is ours.
-    std::unordered_map<std::string, std::vector<size_t>> seen;
-    std::vector<size_t> matched;
-    char link[4096];
-    char fdPath[32];
-    for (size_t i = next++; i < pids.size(); i = next++) {
-      std::snprintf(fdPath, sizeof fdPath, "%d/fd", pids[i]);
-      FdDirectory fds(procFd, fdPath);
-      if (!fds) {
-        if (errno == EACCES || errno == EPERM) ++part->uninspected;
-        continue;  // gone, or not a process
-      }
-      matched.clear();
-      bool denied = false;
-      while (const char* fd = fds.next()) {
-        const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
-        if (n <= 0) {
-          // Reading a process's links is allowed or refused for the whole process: one refusal
-          // stands for every descriptor (a busy daemon has hundreds).
-          if (errno == EACCES || errno == EPERM) {
-            denied = true;
-            break;
-          }
-          continue;  // closed since the listing
-        }
-        // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
-        if (link[0] != '/') continue;
-        std::string text(link, static_cast<size_t>(n));
-        if (auto it = index.byPath.find(text); it != index.byPath.end()) {
-          matched.insert(matched.end(), it->second.begin(), it->second.end());
-          continue;
-        }
-        auto [known, added] = seen.try_emplace(std::move(text));
-        if (added) {
-          // By device number: the port opened under another name. A target that cannot be
-          // stat'ed, such as a profile's device this machine lacks, is no port here.
-          struct stat st{};
-          if (::fstatat(fds.fd(), fd, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
-            if (auto it = index.byDevice.find(st.st_rdev); it != index.byDevice.end()) known->second = it->second;
-          }
-        }
-        matched.insert(matched.end(), known->second.begin(), known->second.end());
-      }
-      if (denied && matched.empty()) ++part->uninspected;
-      if (!matched.empty()) part->matches.emplace_back(pids[i], matched);
-    }
-  };
+  if (ports.empty()) return {};
+  HolderPass pass(*this, ports, skipPid);
   // The pass is system calls for every descriptor of every process, most of its time in the
-  // kernel: a second thread shares it.
+  // kernel: a second thread shares a long one.
   constexpr size_t kSplitFrom = 64;
-  const bool split = threads == Threads::kTwo && pids.size() >= kSplitFrom && std::thread::hardware_concurrency() > 1;
-  Part parts[2];
-  {
-    std::jthread helper;
-    if (split) {
-      try {
-        const BlockedSignals blocked = BlockedSignals::termination();
-        helper = std::jthread(pass, &parts[1]);
-      } catch (const std::system_error&) {
-      }
+  std::jthread helper;
+  if (threads == Threads::kTwo && pass.processes() >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
+    try {
+      const BlockedSignals blocked = BlockedSignals::termination();
+      helper = std::jthread([&pass] { pass.work(); });
+    } catch (const std::system_error&) {
     }
-    pass(&parts[0]);
   }
-  for (Part& part : parts) {
-    result.uninspected += part.uninspected;
-    for (auto& [pid, matched] : part.matches) {
-      std::sort(matched.begin(), matched.end());
-      matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
-      const ProcessRef process{pid, processName(pid).value_or("")};
-      for (size_t port : matched) result.holders[port].push_back(process);
+  pass.work();
+  return pass.result();
+}
+
+struct HolderPass::State {
+  State(const PortHolders& holders, const std::vector<SerialPortRecord>& ports)
+      : holders(holders),
+        portCount(ports.size()),
+        index(indexPorts(ports)),
+        proc(openDirectory(AT_FDCWD, holders.procRoot().c_str())) {}
+
+  PortHolders holders;
+  size_t portCount = 0;
+  PortIndex index;
+  DirectoryStream proc;
+  std::vector<int> pids;
+  std::atomic<size_t> next{0};
+
+  std::mutex mutex;
+  std::condition_variable idle;
+  int working = 0;
+  bool closed = false;
+  std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
+  int uninspected = 0;
+};
+
+HolderPass::HolderPass(const PortHolders& holders, const std::vector<SerialPortRecord>& ports, int skipPid)
+    : state_(std::make_unique<State>(holders, ports)) {
+  State& s = *state_;
+  if (ports.empty() || !s.proc) return;
+  const std::vector<int> kernel = kernelThreads(s.proc.fd());
+  while (const char* entry = s.proc.next()) {
+    if (const auto pid = pidOf(entry); pid && *pid != skipPid && !std::binary_search(kernel.begin(), kernel.end(), *pid))
+      s.pids.push_back(*pid);
+  }
+}
+
+HolderPass::~HolderPass() = default;
+
+size_t HolderPass::processes() const { return state_->pids.size(); }
+
+void HolderPass::work() {
+  State& s = *state_;
+  {
+    std::lock_guard lock(s.mutex);
+    if (s.closed) return;
+    ++s.working;
+  }
+  std::vector<std::pair<int, std::vector<size_t>>> matches;
+  int uninspected = 0;
+  // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
+  // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
+  // paths in the reading process's namespace, which is ours.
+  std::unordered_map<std::string, std::vector<size_t>> seen;
+  std::vector<size_t> matched;
+  char link[4096];
+  char path[32];
+  const int procFd = s.proc ? s.proc.fd() : -1;
+  for (size_t i = s.next++; i < s.pids.size(); i = s.next++) {
+    std::snprintf(path, sizeof path, "%d/fd", s.pids[i]);
+    FdDirectory fds(procFd, path);
+    if (!fds) {
+      if (errno == EACCES || errno == EPERM) ++uninspected;
+      continue;  // gone, or not a process
     }
+    matched.clear();
+    bool denied = false;
+    while (const char* fd = fds.next()) {
+      const ssize_t n = ::readlinkat(fds.fd(), fd, link, sizeof link);
+      if (n <= 0) {
+        // Reading a process's links is allowed or refused for the whole process: one refusal
+        // stands for every descriptor (a busy daemon has hundreds).
+        if (errno == EACCES || errno == EPERM) {
+          denied = true;
+          break;
+        }
+        continue;  // closed since the listing
+      }
+      // Sockets, pipes and anonymous inodes ("socket:[4711]") are no port.
+      if (link[0] != '/') continue;
+      std::string text(link, static_cast<size_t>(n));
+      if (auto it = s.index.byPath.find(text); it != s.index.byPath.end()) {
+        matched.insert(matched.end(), it->second.begin(), it->second.end());
+        continue;
+      }
+      auto [known, added] = seen.try_emplace(std::move(text));
+      if (added) {
+        // By device number: the port opened under another name. A target that cannot be
+        // stat'ed, such as a profile's device this machine lacks, is no port here.
+        struct stat st{};
+        if (::fstatat(fds.fd(), fd, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
+          if (auto it = s.index.byDevice.find(st.st_rdev); it != s.index.byDevice.end()) known->second = it->second;
+        }
+      }
+      matched.insert(matched.end(), known->second.begin(), known->second.end());
+    }
+    if (denied && matched.empty()) ++uninspected;
+    if (!matched.empty()) matches.emplace_back(s.pids[i], matched);
+  }
+  {
+    std::lock_guard lock(s.mutex);
+    s.uninspected += uninspected;
+    for (auto& match : matches) s.matches.push_back(std::move(match));
+    --s.working;
+  }
+  s.idle.notify_all();
+}
+
+HolderScan HolderPass::result() {
+  State& s = *state_;
+  {
+    std::unique_lock lock(s.mutex);
+    s.idle.wait(lock, [&s] { return s.working == 0; });
+    s.closed = true;
+  }
+  HolderScan result;
+  result.holders.resize(s.portCount);
+  result.uninspected = s.uninspected;
+  for (auto& [pid, matched] : s.matches) {
+    std::sort(matched.begin(), matched.end());
+    matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
+    const ProcessRef process{pid, s.holders.processName(pid).value_or("")};
+    for (size_t port : matched) result.holders[port].push_back(process);
   }
   for (auto& holders : result.holders)
     std::sort(holders.begin(), holders.end(), [](const ProcessRef& a, const ProcessRef& b) { return a.pid < b.pid; });

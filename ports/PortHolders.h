@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,28 @@ class PortHolders {
 
  private:
   std::string procRoot_;
+};
+
+// One holders pass that threads can share: each work() takes the processes no thread has taken
+// yet, one at a time, until none is left. A thread that comes to the pass late takes part in
+// what is left of it instead of waiting for it.
+class HolderPass {
+ public:
+  // Lists the processes; the ports are read here and not kept.
+  HolderPass(const PortHolders& holders, const std::vector<SerialPortRecord>& ports, int skipPid = 0);
+  ~HolderPass();
+  HolderPass(const HolderPass&) = delete;
+  HolderPass& operator=(const HolderPass&) = delete;
+
+  size_t processes() const;
+  // From any thread, any number of times.
+  void work();
+  // Waits for the work() calls begun to end; a work() called after this does nothing. Once.
+  HolderScan result();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace xr

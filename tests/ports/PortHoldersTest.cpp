@@ -87,6 +87,19 @@ TEST_F(FakeProcTest, MatchesAPortByItsLinks) {
   EXPECT_EQ(PortHolders(dir_.file("no-such-proc")).scan(ports()).holders.size(), 2u);
 }
 
+// Kernel threads hold nothing: the children kthreadd lists are not looked at, unless pid 2 is
+// no kernel thread (in a pid namespace it is anyone's).
+TEST_F(FakeProcTest, LeavesOutTheKernelThreadsKthreaddLists) {
+  process(7, "kworker/0:1", {{"1", "/dev/ttyXR1"}});
+  dir_.write("proc/2/task/2/children", "7 9 ");
+  for (const auto& [flags, lookedAt] : {std::pair{"2129984", false}, std::pair{"4194560", true}}) {
+    dir_.write("proc/2/stat", std::string("2 (kthreadd) S 0 0 0 0 -1 ") + flags + " 0 0 0 0\n");
+    const HolderScan scan = PortHolders(dir_.file("proc")).scan(ports());
+    EXPECT_EQ(scan.holders[0], (std::vector<ProcessRef>{{11, "gpsd"}}));
+    EXPECT_EQ(scan.holders[1].size(), lookedAt ? 1u : 0u) << "flags " << flags;
+  }
+}
+
 // Run as nobody in a child: a process whose fd/ cannot be read is counted, not left out.
 TEST_F(FakeProcTest, CountsProcessesItCannotInspect) {
   process(20, "secret", {{"5", "/dev/ttyXR1"}});
