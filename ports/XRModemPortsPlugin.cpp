@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
+#include <system_error>
 
+#include "platform/BlockedSignals.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
 #include "ports/PortInventory.h"
@@ -48,6 +51,11 @@ const char* kindKey(SerialPortKind kind) {
 void setText(Dictionary& item, const std::string& key, const std::optional<std::string>& value) {
   if (value && !value->empty()) item.set(key, *value);
 }
+
+bool samePorts(const std::vector<SerialPortRecord>& a, const std::vector<SerialPortRecord>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const SerialPortRecord& x, const SerialPortRecord& y) { return x.paths() == y.paths(); });
+}
 }  // namespace
 
 XRModemPortsPlugin::XRModemPortsPlugin(std::shared_ptr<const Bundle> bundle, Options options)
@@ -59,19 +67,60 @@ std::string XRModemPortsPlugin::text(const std::string& key) const {
   return bundle_ ? bundle_->localizedString(key) : key;
 }
 
-XRModemPortsPlugin::EarlyPass XRModemPortsPlugin::earlyPass() {
-  EarlyPass early;
+struct XRModemPortsPlugin::EarlyPass::Shared {
+  std::mutex mutex;
+  std::vector<SerialPortRecord> ports;  // what the pass is of, once it has begun
+  std::shared_ptr<HolderPass> pass;
+};
+
+std::unique_ptr<XRModemPortsPlugin::EarlyPass> XRModemPortsPlugin::EarlyPass::begin() {
+  std::unique_ptr<EarlyPass> early(new EarlyPass);
+  early->shared_ = std::make_shared<Shared>();
+  try {
+    const BlockedSignals blocked = BlockedSignals::termination();
+    early->result_ = std::async(std::launch::async, &EarlyPass::run, early->shared_);
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return early;
+}
+
+XRModemPortsPlugin::EarlyPass::~EarlyPass() = default;
+
+XRModemPortsPlugin::EarlyPass::Result XRModemPortsPlugin::EarlyPass::run(const std::shared_ptr<Shared>& shared) {
+  Result early;
   early.ports = PortInventory::harvest(*RegistryStore::current());
-  // The listing (a process launch on a profile) runs while the holders pass reads /proc, and
-  // both while the plug-ins before this one report.
+  std::shared_ptr<HolderPass> pass;
+  if (!early.ports.empty()) {
+    // Our pid means us only in this machine's /proc; a profile's tree may use the number.
+    const std::string procRoot = resolvePath("/proc");
+    pass = std::make_shared<HolderPass>(PortHolders(procRoot), early.ports, procRoot == "/proc" ? ::getpid() : 0);
+    // Open to the report's thread before the listing, which this machine makes in process.
+    std::lock_guard lock(shared->mutex);
+    shared->ports = early.ports;
+    shared->pass = pass;
+  }
+  // The listing (a process launch on a profile) runs while the holders pass reads /proc.
   LoadedDriverVersions listing(driverIdentifiers(early.ports), nullptr);
-  // Our pid means us only in this machine's /proc; a profile's tree may use the number.
-  const std::string procRoot = resolvePath("/proc");
-  // One thread: the pass already runs beside the other plug-ins' reports.
-  const int self = procRoot == "/proc" ? ::getpid() : 0;
-  early.scan = PortHolders(procRoot).scan(early.ports, self, PortHolders::Threads::kOne);
+  if (pass) {
+    pass->work();
+    early.scan = pass->result();
+  }
   early.versions = listing.versions().value_or(std::map<std::string, std::string>{});
   return early;
+}
+
+std::optional<XRModemPortsPlugin::EarlyPass::Result> XRModemPortsPlugin::EarlyPass::finish(
+    const std::vector<SerialPortRecord>& ports) {
+  std::shared_ptr<HolderPass> pass;
+  {
+    std::lock_guard lock(shared_->mutex);
+    if (samePorts(shared_->ports, ports)) pass = shared_->pass;
+  }
+  if (pass) pass->work();
+  Result made = result_.get();
+  if (!samePorts(made.ports, ports)) return std::nullopt;
+  return made;
 }
 
 std::vector<std::string> XRModemPortsPlugin::driverIdentifiers(const std::vector<SerialPortRecord>& ports) {
@@ -83,16 +132,12 @@ std::vector<std::string> XRModemPortsPlugin::driverIdentifiers(const std::vector
   return bundleIDs;
 }
 
-std::vector<DictionaryRef> XRModemPortsPlugin::portItems(std::future<EarlyPass>* early) {
+std::vector<DictionaryRef> XRModemPortsPlugin::portItems(EarlyPass* early) {
   const std::vector<SerialPortRecord> ports = PortInventory::harvest(*RegistryStore::current());
-  auto samePorts = [&ports](const std::vector<SerialPortRecord>& scanned) {
-    return std::equal(ports.begin(), ports.end(), scanned.begin(), scanned.end(),
-                      [](const SerialPortRecord& a, const SerialPortRecord& b) { return a.paths() == b.paths(); });
-  };
-  std::optional<EarlyPass> made;
-  if (early && early->valid()) made = early->get();
+  std::optional<EarlyPass::Result> made;
+  if (early && options_.procRoot.empty()) made = early->finish(ports);
   HolderScan scan;
-  if (made && options_.procRoot.empty() && samePorts(made->ports)) {
+  if (made) {
     scan = std::move(made->scan);
     versions_ = std::move(made->versions);
   } else {

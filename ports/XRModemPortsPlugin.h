@@ -29,19 +29,37 @@ class XRModemPortsPlugin {
   // this code.
   XRModemPortsPlugin(std::shared_ptr<const Bundle> bundle, Options options);
 
-  // The holders pass and the driver listing made ahead of a report, while the plug-ins before
-  // this one report: their own process is left out, as one of them may have a port open
-  // meanwhile (the modem's line), which it closes before it returns.
-  struct EarlyPass {
-    std::vector<SerialPortRecord> ports;
-    HolderScan scan;
-    std::map<std::string, std::string> versions;  // loaded driver versions, by bundle identifier
+  // The holders pass and the driver listing of the first report, begun on a thread of its own
+  // as the plug-in loads, while the plug-ins before this one report: their own process is left
+  // out, as one of them may have a port open meanwhile (the modem's line), which it closes
+  // before it returns. The report's thread takes part in what is left of the pass.
+  class EarlyPass {
+   public:
+    // nullptr when no thread can be had: the report makes its own pass.
+    static std::unique_ptr<EarlyPass> begin();
+    ~EarlyPass();
+
+    struct Result {
+      std::vector<SerialPortRecord> ports;
+      HolderScan scan;
+      std::map<std::string, std::string> versions;  // loaded driver versions, by bundle identifier
+    };
+    // For a report of ports: takes part in the pass, then waits for the rest. nullopt when the
+    // pass was of other ports. Once.
+    std::optional<Result> finish(const std::vector<SerialPortRecord>& ports);
+
+   private:
+    struct Shared;
+    EarlyPass() = default;
+    static Result run(const std::shared_ptr<Shared>& shared);
+
+    std::shared_ptr<Shared> shared_;
+    std::future<Result> result_;
   };
-  static EarlyPass earlyPass();
 
   // The items, modems first, then by name; none when the machine has no port. early: a pass
-  // made ahead, joined here and used when the ports are still those it scanned.
-  std::vector<DictionaryRef> portItems(std::future<EarlyPass>* early = nullptr);
+  // begun ahead, finished here and used when the ports are still those it scans.
+  std::vector<DictionaryRef> portItems(EarlyPass* early = nullptr);
 
  private:
   // The drivers of the ports, each once, in port order.

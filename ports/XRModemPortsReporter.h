@@ -1,7 +1,6 @@
 #pragma once
 
-#include <future>
-#include <optional>
+#include <memory>
 
 #include "host/XRReporter.h"
 #include "ports/XRModemPortsPlugin.h"
@@ -18,7 +17,7 @@ class XRModemPortsReporter : public XRReporter {
   DictionaryRef updateDictionary(const DictionaryRef& dictionary) override;
 
  private:
-  std::future<XRModemPortsPlugin::EarlyPass> early_;  // joined by the first report or on destruction
+  std::unique_ptr<XRModemPortsPlugin::EarlyPass> early_;  // finished by the first report, or joined on destruction
 };
 
 }  // namespace xr

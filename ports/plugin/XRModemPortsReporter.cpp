@@ -1,27 +1,18 @@
 #include "ports/XRModemPortsReporter.h"
 
-#include "platform/BlockedSignals.h"
 #include "ports/XRModemPortsPlugin.h"
-
-#include <system_error>
 
 namespace xr {
 
-XRModemPortsReporter::XRModemPortsReporter() {
-  try {
-    const BlockedSignals blocked = BlockedSignals::termination();
-    early_ = std::async(std::launch::async, &XRModemPortsPlugin::earlyPass);
-  } catch (const std::system_error&) {
-    // No thread: the report makes its pass itself.
-  }
-}
+XRModemPortsReporter::XRModemPortsReporter() : early_(XRModemPortsPlugin::EarlyPass::begin()) {}
 
 DictionaryRef XRModemPortsReporter::updateDictionary(const DictionaryRef& dictionary) {
   XRModemPortsPlugin::Options options;
   options.probe = dictionary && dictionary->get("_probe").boolean().value_or(false);
   DictionaryRef report = XRReporter::updateDictionary(dictionary);
   XRModemPortsPlugin plugin(nullptr, options);
-  for (const DictionaryRef& item : plugin.portItems(&early_)) appendItem(report, item);
+  const std::unique_ptr<XRModemPortsPlugin::EarlyPass> early = std::move(early_);  // the first report's only
+  for (const DictionaryRef& item : plugin.portItems(early.get())) appendItem(report, item);
   return report;
 }
 

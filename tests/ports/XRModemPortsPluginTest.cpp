@@ -10,6 +10,7 @@
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
+#include "ports/PortInventory.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
 
@@ -42,6 +43,30 @@ TEST(XRModemPortsPluginTest, ReportsWhatItCanOfAVanishedPortWithAByteName) {
   EXPECT_EQ(items[0]->get("_name").stringValue(), name);
   EXPECT_EQ(items[0]->get("xrport_probe").stringValue(), "not asked: the port could not be opened");
   EXPECT_TRUE(std::filesystem::is_empty(root.file("var/lock")));
+}
+
+// The pass begun as the plug-in loads is used only for the ports it scanned: a port that came
+// or went since would be given another port's holders.
+TEST(XRModemPortsPluginTest, AnEarlyPassServesOnlyTheSamePorts) {
+  test::TempDirectory root;
+  root.makeDirectory("proc/11/fd");
+  root.write("proc/11/comm", "gpsd\n");
+  std::filesystem::create_symlink(root.file("dev/ttyXR1"), root.file("proc/11/fd/3"));
+  auto store = RegistryStore::create();
+  test::listSerialPort(*store, "ttyXR0", root.file("dev/ttyXR0"));
+  test::listSerialPort(*store, "ttyXR1", root.file("dev/ttyXR1"));
+  ScopedRegistry registry(store);
+  ScopedPlatformRoot scopedRoot(root.path());
+  const std::vector<SerialPortRecord> ports = PortInventory::harvest(*store);
+  ASSERT_EQ(ports.size(), 2u);
+
+  auto early = XRModemPortsPlugin::EarlyPass::begin();
+  ASSERT_TRUE(early);
+  EXPECT_FALSE(early->finish({ports[1]}));
+  early = XRModemPortsPlugin::EarlyPass::begin();
+  const auto made = early->finish(ports);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->scan.holders, (std::vector<std::vector<ProcessRef>>{{}, {{11, "gpsd"}}}));
 }
 
 }  // namespace
