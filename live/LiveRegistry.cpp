@@ -44,6 +44,14 @@ bool isAtCommandInterface(int64_t cls, int64_t subclass, int64_t protocol) {
   return cls == 0x02 && subclass == 0x02 && protocol >= 0x01 && protocol <= 0x06;
 }
 
+// The terminal devices of the kernel's own: the console, /dev/tty, the pty multiplexer and the
+// virtual terminals tty0 to tty63, whose names no other driver may take.
+bool isVirtualTerminalName(std::string_view name) {
+  if (name == "console" || name == "tty" || name == "ptmx") return true;
+  if (!name.starts_with("tty") || name.size() == 3) return false;
+  return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
 
 // The /dev names that lead to ports, read once per build (or per added device).
@@ -132,14 +140,13 @@ void LiveRegistry::build() {
 
   std::vector<TtyInfo> usbTtys;
   std::set<std::string> ttyInterfaces;
-  // Almost every tty is virtual, and the kernel keeps them all in one directory: one listing
-  // tells them, where a readlink each cost most of the walk.
-  const std::vector<std::string> virtualNames = tree_.list(std::string(kVirtualDevices) + "tty");
-  const std::set<std::string_view> virtualTtys(virtualNames.begin(), virtualNames.end());
   for (const std::string& name : tree_.list(kClassTty)) {
-    if (virtualTtys.count(name)) continue;
+    // Almost every tty is virtual, most of them by names the kernel keeps for them; a readlink
+    // each would cost most of the walk.
+    if (isVirtualTerminalName(name)) continue;
     std::string classPath = std::string(kClassTty) + "/" + name;
-    // A readlink tells the rest, should one lie elsewhere under the virtual devices.
+    // A readlink tells the rest: a port's link leads to its device, a virtual one's elsewhere
+    // under the virtual devices.
     std::string path = tree_.linkTarget(classPath).value_or(classPath);
     if (path.starts_with(kVirtualDevices)) continue;
     std::optional<TtyInfo> tty = readTty(path);
