@@ -160,14 +160,14 @@ std::vector<int> kernelThreads(int procFd) {
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
 
-HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid, Threads threads) const {
+HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid) const {
   if (ports.empty()) return {};
   HolderPass pass(*this, ports, skipPid);
   // The pass is system calls for every descriptor of every process, most of its time in the
   // kernel: a second thread shares a long one.
   constexpr size_t kSplitFrom = 64;
   std::jthread helper;
-  if (threads == Threads::kTwo && pass.processes() >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
+  if (pass.processes() >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
     try {
       const BlockedSignals blocked = BlockedSignals::termination();
       helper = std::jthread([&pass] { pass.work(); });
@@ -278,8 +278,8 @@ void HolderPass::work() {
     s.uninspected += uninspected;
     for (auto& match : matches) s.matches.push_back(std::move(match));
     --s.working;
+    s.idle.notify_all();
   }
-  s.idle.notify_all();
 }
 
 HolderScan HolderPass::result() {

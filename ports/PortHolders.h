@@ -31,11 +31,9 @@ class PortHolders {
   // its link text is one of the port's paths, or else when what it leads to has the port's
   // device number (stat of the port's open path): the port opened under another name. In a
   // profile's tree, whose links name devices this machine lacks, only the texts count.
-  // Processes that end during the pass are simply not there, nor is skipPid (0: none).
-  // kTwo shares a long pass with a second thread; kOne keeps it on the caller's, for a pass
-  // that already runs beside other work.
-  enum class Threads { kOne, kTwo };
-  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0, Threads threads = Threads::kTwo) const;
+  // Processes that end during the pass are simply not there, nor is skipPid (0: none). A long
+  // pass is shared with a second thread.
+  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0) const;
 
   bool isAlive(int pid) const;
   std::optional<std::string> processName(int pid) const;
