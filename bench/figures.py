@@ -9,6 +9,7 @@ import os
 import shlex
 import signal
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -84,6 +85,22 @@ def median_seconds(command, runs, warmup):
         checked(["hyperfine", "--shell=none", "--style", "none", "--warmup", warmup, "--runs", runs,
                  "--export-json", times, shlex.join(str(part) for part in command)], "hyperfine")
         return json.loads(times.read_text())["results"][0]["median"]
+
+
+def medians_alternating(commands, runs, warmup, blocks=6):
+    """Median wall time of each command over `runs` runs, taken in `blocks` rounds that run
+    every command in turn: the machine's speed drifts over seconds (a VM's by tenths), and
+    a difference between commands measured one after the other would carry that drift."""
+    with tempfile.TemporaryDirectory() as scratch:
+        times = Path(scratch) / "times.json"
+        pooled = [[] for _ in commands]
+        for block in range(blocks):
+            for i, command in enumerate(commands):
+                checked(["hyperfine", "--shell=none", "--style", "none", "--warmup", warmup if block == 0 else 2,
+                         "--runs", runs // blocks, "--export-json", times,
+                         shlex.join(str(part) for part in command)], "hyperfine")
+                pooled[i] += json.loads(times.read_text())["results"][0]["times"]
+        return [statistics.median(samples) for samples in pooled]
 
 
 def peak_resident_kb(xrreport):
@@ -216,8 +233,8 @@ def main():
 
     def live_report():
         # Measured side by side in one run, so the machine's load weighs on all three alike.
-        live = median_seconds([xrreport, "--format", "json"], 300, 20)
-        empty = report("empty", 300, 20)
+        live, empty = medians_alternating(
+            [[xrreport, "--format", "json"], [xrreport, "--format", "json", "--machine", EXAMPLES / "empty"]], 300, 20)
         table.figure("xrreport --format json, this machine (median)", live * 1e3, "ms", digits=2)
         table.figure("  this machine above examples/empty", (live - empty) * 1e3, "ms", 2, digits=2)
         hwinfo = median_seconds(["hwinfo", "--modem"], 20, 2)
