@@ -244,6 +244,8 @@ ScopedInProcessTool::ScopedInProcessTool(std::string path, Tool tool)
 
 ScopedInProcessTool::~ScopedInProcessTool() { setInProcessTool(path_, saved_); }
 
+bool ScopedInProcessTool::serves(const std::string& path) { return inProcessTool(path) != nullptr; }
+
 std::unique_ptr<Process> Process::launch(const std::string& path, const std::vector<std::string>& args,
                                          const LaunchOptions& options, std::string* error) {
   // Only a launch as the report makes it: a caller asking for an environment or standard

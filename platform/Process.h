@@ -143,6 +143,9 @@ class ScopedInProcessTool {
   ScopedInProcessTool(const ScopedInProcessTool&) = delete;
   ScopedInProcessTool& operator=(const ScopedInProcessTool&) = delete;
 
+  // Whether a launch of path as the report makes it runs in process now.
+  static bool serves(const std::string& path);
+
  private:
   std::string path_;
   std::shared_ptr<const Tool> saved_;

@@ -35,7 +35,8 @@ class XRModemPortsPlugin {
   // before it returns. The report's thread takes part in what is left of the pass.
   class EarlyPass {
    public:
-    // nullptr when no thread can be had: the report makes its own pass.
+    // nullptr when the driver listing would not be a process launch, or no thread can be had:
+    // the report makes its own pass.
     static std::unique_ptr<EarlyPass> begin();
     ~EarlyPass();
 

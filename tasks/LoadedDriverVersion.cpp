@@ -1,6 +1,7 @@
 #include "tasks/LoadedDriverVersion.h"
 
 #include "platform/PlatformRoot.h"
+#include "platform/Process.h"
 #include "platform/Trace.h"
 #include "tasks/SynchronousTaskRunner.h"
 
@@ -24,6 +25,11 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
   SynchronousTaskRunner runner(client, *tool, {"-l", "-b" + bundleID});
   runner.startTask();
   return driverVersionFromDrvxStatOutput(runner.output());
+}
+
+bool driverListingIsLaunched() {
+  const std::string tool = resolvePath(kDrvxStat);
+  return fileExistsAtPath(tool) && !ScopedInProcessTool::serves(tool);
 }
 
 LoadedDriverVersions::LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client)

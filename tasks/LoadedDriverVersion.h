@@ -16,6 +16,10 @@ namespace xr {
 // when its output holds no such text.
 std::optional<std::optional<std::string>> loadedDriverVersion(const std::string& bundleID, TaskRunnerClient* client);
 
+// Whether a driver listing is a process of its own, one a caller can do other work beside: the
+// tool is there and is not served in process (as this machine's is).
+bool driverListingIsLaunched();
+
 class SynchronousTaskRunner;
 
 // The loaded versions of several drivers from one run of the tool (one -b per identifier).

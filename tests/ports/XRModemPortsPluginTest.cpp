@@ -52,6 +52,8 @@ TEST(XRModemPortsPluginTest, AnEarlyPassServesOnlyTheSamePorts) {
   root.makeDirectory("proc/11/fd");
   root.write("proc/11/comm", "gpsd\n");
   std::filesystem::create_symlink(root.file("dev/ttyXR1"), root.file("proc/11/fd/3"));
+  // A driver listing that is a tool launch: the early pass has a thread of its own.
+  std::filesystem::permissions(root.write("usr/sbin/drvxstat", "#!/bin/sh\n"), std::filesystem::perms::owner_all);
   auto store = RegistryStore::create();
   test::listSerialPort(*store, "ttyXR0", root.file("dev/ttyXR0"));
   test::listSerialPort(*store, "ttyXR1", root.file("dev/ttyXR1"));
