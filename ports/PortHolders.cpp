@@ -137,12 +137,12 @@ std::vector<int> kernelThreads(int procFd) {
   constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
   const std::string stat = readProcFile(procFd, "2/stat");
   // "2 (kthreadd) S 0 0 0 0 -1 2129984 ...": the flags are the seventh field after the name.
-  const size_t nameEnd = stat.rfind(')');
-  unsigned long flags = 0;
-  if (nameEnd == std::string::npos ||
-      std::sscanf(stat.c_str() + nameEnd + 1, " %*s %*d %*d %*d %*d %*d %lu", &flags) != 1 ||
-      !(flags & kKernelThreadFlag))
-    return {};
+  size_t at = stat.rfind(')');
+  for (int field = 0; field < 7 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
+  if (at == std::string::npos) return {};
+  char* end;
+  const unsigned long flags = std::strtoul(stat.c_str() + at + 1, &end, 10);
+  if (end == stat.c_str() + at + 1 || !(flags & kKernelThreadFlag)) return {};
   std::vector<int> pids{2};
   const std::string children = readProcFile(procFd, "2/task/2/children");
   for (const char* c = children.c_str(); *c;) {
