@@ -222,6 +222,15 @@ void HolderPass::work() {
     if (s.closed) return;
     ++s.working;
   }
+  // Left on every way out, so that result() never waits for a worker that is gone.
+  struct Leave {
+    State& s;
+    ~Leave() {
+      std::lock_guard lock(s.mutex);
+      --s.working;
+      s.idle.notify_all();
+    }
+  } leave{s};
   std::vector<std::pair<int, std::vector<size_t>>> matches;
   int uninspected = 0;
   // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
@@ -273,13 +282,9 @@ void HolderPass::work() {
     if (denied && matched.empty()) ++uninspected;
     if (!matched.empty()) matches.emplace_back(s.pids[i], matched);
   }
-  {
-    std::lock_guard lock(s.mutex);
-    s.uninspected += uninspected;
-    for (auto& match : matches) s.matches.push_back(std::move(match));
-    --s.working;
-    s.idle.notify_all();
-  }
+  std::lock_guard lock(s.mutex);
+  s.uninspected += uninspected;
+  for (auto& match : matches) s.matches.push_back(std::move(match));
 }
 
 HolderScan HolderPass::result() {
