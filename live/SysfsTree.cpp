@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/Posix.h"
 
@@ -127,13 +128,17 @@ std::optional<std::string> SysfsTree::attribute(std::string_view systemPath) con
 
 std::optional<std::string> SysfsTree::follow(std::string_view systemPath) const {
   std::string path = normalizePath(systemPath);
+  char buffer[PATH_MAX];
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    struct stat st;
-    if (::lstat(at(path).c_str(), &st) != 0) return hop == 0 ? std::nullopt : std::optional(path);
-    if (!S_ISLNK(st.st_mode)) return path;
-    std::optional<std::string> target = readLink(at(path));
-    if (!target) return std::nullopt;
-    path = normalizePath(target->starts_with('/') ? *target : parentPath(path) + "/" + *target);
+    // One readlink a hop, no lstat before it: EINVAL says the path is there and is no link.
+    const ssize_t n = ::readlink(at(path).c_str(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINVAL) return path;
+      return hop == 0 ? std::nullopt : std::optional(path);
+    }
+    if (n == 0 || static_cast<size_t>(n) >= sizeof buffer) return std::nullopt;
+    const std::string target(buffer, static_cast<size_t>(n));
+    path = normalizePath(target.starts_with('/') ? target : parentPath(path) + "/" + target);
   }
   return std::nullopt;
 }
