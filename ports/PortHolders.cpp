@@ -140,9 +140,9 @@ std::vector<int> kernelThreads(int procFd) {
   size_t at = stat.rfind(')');
   for (int field = 0; field < 7 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
   if (at == std::string::npos) return {};
-  char* end;
-  const unsigned long flags = std::strtoul(stat.c_str() + at + 1, &end, 10);
-  if (end == stat.c_str() + at + 1 || !(flags & kKernelThreadFlag)) return {};
+  char* flagsEnd;
+  const unsigned long flags = std::strtoul(stat.c_str() + at + 1, &flagsEnd, 10);
+  if (flagsEnd == stat.c_str() + at + 1 || !(flags & kKernelThreadFlag)) return {};
   std::vector<int> pids{2};
   const std::string children = readProcFile(procFd, "2/task/2/children");
   for (const char* c = children.c_str(); *c;) {
