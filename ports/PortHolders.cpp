@@ -20,6 +20,7 @@
 
 #include "platform/BlockedSignals.h"
 #include "platform/Posix.h"
+#include "platform/RegularFile.h"
 
 namespace xr {
 namespace {
@@ -120,13 +121,7 @@ class FdDirectory {
 
 // A small file under proc, whole; "" when it cannot be read.
 std::string readProcFile(int procFd, const char* path) {
-  FileDescriptor fd(::openat(procFd, path, O_RDONLY | O_CLOEXEC));
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while (fd && (n = posix::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < (1u << 20))
-    text.append(buffer, static_cast<size_t>(n));
-  return text;
+  return readRegularFileFrom(::openat(procFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK), 1u << 20).contents;
 }
 
 // The kernel's threads, sorted: kthreadd (pid 2) and its children. A desktop has a hundred or

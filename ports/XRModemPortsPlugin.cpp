@@ -102,7 +102,8 @@ XRModemPortsPlugin::EarlyPass::Result XRModemPortsPlugin::EarlyPass::run(const s
     // Our pid means us only in this machine's /proc; a profile's tree may use the number.
     const std::string procRoot = resolvePath("/proc");
     pass = std::make_shared<HolderPass>(PortHolders(procRoot), early.ports, procRoot == "/proc" ? ::getpid() : 0);
-    // Open to the report's thread before the listing, which this machine makes in process.
+    // Open to the report's thread before the listing is launched, which holds this one until
+    // the tool has started.
     std::lock_guard lock(shared->mutex);
     shared->ports = early.ports;
     shared->pass = pass;

@@ -10,12 +10,18 @@ namespace xr {
 namespace {
 const char kDrvxStat[] = "/usr/sbin/drvxstat";
 
-// The driver-listing tool under the platform root; none (and a trace note) when it is missing.
-std::optional<std::string> driverListingTool() {
+// The driver-listing tool under the platform root; none when it is missing.
+std::optional<std::string> existingTool() {
   std::string tool = resolvePath(kDrvxStat);
   if (fileExistsAtPath(tool)) return tool;
-  traceNote("tool ", tool, ": missing");
   return std::nullopt;
+}
+
+// The same, with a trace note when it is missing.
+std::optional<std::string> driverListingTool() {
+  std::optional<std::string> tool = existingTool();
+  if (!tool) traceNote("tool ", resolvePath(kDrvxStat), ": missing");
+  return tool;
 }
 }  // namespace
 
@@ -28,8 +34,8 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
 }
 
 bool driverListingIsLaunched() {
-  const std::string tool = resolvePath(kDrvxStat);
-  return fileExistsAtPath(tool) && !ScopedInProcessTool::serves(tool);
+  const std::optional<std::string> tool = existingTool();
+  return tool && !ScopedInProcessTool::serves(*tool);
 }
 
 LoadedDriverVersions::LoadedDriverVersions(std::vector<std::string> bundleIDs, TaskRunnerClient* client)
