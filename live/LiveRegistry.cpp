@@ -87,6 +87,7 @@ struct LiveRegistry::TtyInfo {
   std::optional<dev_t> number;
   std::optional<int64_t> uartType;
   std::string devicePath;  // hardware device or USB interface
+  std::string subsystem;   // the device's
   bool usbInterface = false;
   bool usbSerial = false;
 };
@@ -235,6 +236,7 @@ std::optional<LiveRegistry::TtyInfo> LiveRegistry::readTty(const std::string& tt
   if (!subsystem) return std::nullopt;  // vanished under us
   tty.usbInterface = subsystem == "usb" && baseName(*device).find(':') != std::string_view::npos;
   tty.devicePath = std::move(*device);
+  tty.subsystem = std::move(*subsystem);
   return tty;
 }
 
@@ -243,7 +245,7 @@ std::vector<const RegistryEntry*> LiveRegistry::addTty(const TtyInfo& tty, const
   const std::string key = "tty:" + tty.path;
   if (entries_.count(key)) return added;
   RegistryEntry* parent =
-      tty.usbInterface ? usbInterfaceEntry(tty.devicePath, &added) : hardwareEntry(tty.devicePath, &added);
+      tty.usbInterface ? usbInterfaceEntry(tty.devicePath, &added) : hardwareEntry(tty, &added);
   if (!parent) return added;
   if (RegistryEntry* driver = driverEntry(parent, tty.devicePath, tty.usbSerial, &added)) parent = driver;
 
@@ -272,10 +274,10 @@ std::vector<const RegistryEntry*> LiveRegistry::addTty(const TtyInfo& tty, const
   return added;
 }
 
-RegistryEntry* LiveRegistry::hardwareEntry(const std::string& devicePath, std::vector<const RegistryEntry*>* added) {
+RegistryEntry* LiveRegistry::hardwareEntry(const TtyInfo& tty, std::vector<const RegistryEntry*>* added) {
+  const std::string& devicePath = tty.devicePath;
   if (auto it = entries_.find(devicePath); it != entries_.end()) return it->second;
-  auto properties = makeDictionary({{"sysfsPath", devicePath}});
-  if (auto subsystem = tree_.linkName(devicePath + "/subsystem")) properties->set("subsystem", *subsystem);
+  auto properties = makeDictionary({{"sysfsPath", devicePath}, {"subsystem", tty.subsystem}});
   if (auto modalias = tree_.attribute(devicePath + "/modalias")) properties->set("modalias", *modalias);
   if (auto node = tree_.follow(devicePath + "/of_node"); node && *node != devicePath + "/of_node") {
     if (auto compatible = tree_.bytes(*node + "/compatible", SysfsTree::kPropertyLimit))

@@ -118,7 +118,7 @@ class LiveRegistry {
 
   std::optional<TtyInfo> readTty(const std::string& ttyPath) const;
   std::vector<const RegistryEntry*> addTty(const TtyInfo& tty, const DevLinks& links);
-  RegistryEntry* hardwareEntry(const std::string& devicePath, std::vector<const RegistryEntry*>* added);
+  RegistryEntry* hardwareEntry(const TtyInfo& tty, std::vector<const RegistryEntry*>* added);
   RegistryEntry* driverEntry(RegistryEntry* parent, const std::string& devicePath, bool usbSerial,
                              std::vector<const RegistryEntry*>* added);
   RegistryEntry* controllerEntry(int bus, std::vector<const RegistryEntry*>* added);

@@ -151,8 +151,9 @@ std::optional<std::string> SysfsTree::linkTarget(std::string_view systemPath) co
 }
 
 std::optional<std::string> SysfsTree::linkName(std::string_view systemPath) const {
-  std::optional<std::string> target = follow(systemPath);
-  if (!target || *target == normalizePath(systemPath)) return std::nullopt;
+  // The kernel points these links straight at the directory they name: one readlink.
+  std::optional<std::string> target = linkTarget(systemPath);
+  if (!target || *target == "/") return std::nullopt;
   return std::string(baseName(*target));
 }
 

@@ -39,7 +39,8 @@ class SysfsTree {
   std::optional<std::string> follow(std::string_view systemPath) const;
   // Where the one link at systemPath points, normalised; nullopt when it is not a link.
   std::optional<std::string> linkTarget(std::string_view systemPath) const;
-  // The last component of where the link at systemPath leads ("cdc_acm" for driver).
+  // The last component of where the link at systemPath points ("cdc_acm" for driver/module),
+  // without following the target further: sysfs names a subsystem or module this way.
   std::optional<std::string> linkName(std::string_view systemPath) const;
 
   // The names in a directory (no "." or ".."), in natural order ("tty2" before "tty10");

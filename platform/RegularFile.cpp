@@ -51,8 +51,9 @@ RegularFileRead readRegularFileFrom(int fd, size_t maxBytes) {
     result.fault = RegularFileRead::Fault::TooLarge;
     return result;
   }
-  // The file may change while it is read: read to its end, but never past the bound.
-  result.contents.resize(static_cast<size_t>(st.st_size) + 1);
+  // The file may change while it is read: read to its end, but never past the bound. Files of
+  // /proc say size 0: a page at once saves them a read.
+  result.contents.resize(std::min(maxBytes + 1, std::max<size_t>(static_cast<size_t>(st.st_size) + 1, 4096)));
   size_t done = 0;
   for (;;) {
     if (done == result.contents.size()) {
