@@ -37,9 +37,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies come from dpkg-shlibdeps; lsof is a program the plug-ins run.
+# Library dependencies come from dpkg-shlibdeps; lsof is a program the plug-ins run, and
+# libudev1 a library the hot-plug watch loads when it starts (not linked, so not found).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "lsof")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "lsof, libudev1")
 # udev names the modem port (/dev/modem) and reports hot-plugged modems; the completion file
 # is read only where bash-completion is set up.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
