@@ -11,7 +11,6 @@
 #include "platform/RegistryStore.h"
 #include "platform/Trace.h"
 #include "reporter/XRModemPlugin.h"
-#include "serial/SerialPortList.h"
 #include "serial/TTYPort.h"
 #include "support/Descriptors.h"
 #include "support/Holdings.h"

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <vector>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <regex>
 #include <set>

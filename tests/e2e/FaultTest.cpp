@@ -9,7 +9,6 @@
 #include "profile/MachineProfile.h"
 #include "profile/ScriptedModem.h"
 #include "reporter/XRModemPlugin.h"
-#include "serial/SerialPortList.h"
 #include "support/Holdings.h"
 #include "support/TempDirectory.h"
 #include "support/SerialPortListPeer.h"

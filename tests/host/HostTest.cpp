@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-
 #include "host/TextReport.h"
 #include "profile/MachineProfile.h"
 #include "host/XRReporter.h"

@@ -4,7 +4,6 @@
 // netlink socket to the testbed.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <set>

@@ -3,7 +3,6 @@
 #include "live/LiveRegistry.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>

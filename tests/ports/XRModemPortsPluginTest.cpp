@@ -7,7 +7,6 @@
 
 #include <filesystem>
 
-#include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
 #include "ports/PortInventory.h"

@@ -8,7 +8,6 @@
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/RegistryStore.h"
-#include "serial/SerialPortList.h"
 #include "support/RegistryTesting.h"
 #include "support/TempDirectory.h"
 #include "support/SerialPortListPeer.h"

@@ -2,7 +2,6 @@
 
 #include <umockdev.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>

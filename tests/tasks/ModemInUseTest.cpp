@@ -8,7 +8,6 @@
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
 #include "reporter/XRModemPlugin.h"
-#include "serial/SerialPortList.h"
 #include "support/RegistryTesting.h"
 #include "support/SerialPortListPeer.h"
 #include "tasks/TaskTesting.h"

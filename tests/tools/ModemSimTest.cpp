@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <termios.h>
 
 #include "platform/Json.h"
