@@ -103,6 +103,11 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
     options.followDeviceChanges = watch;
     machine->live = LiveMachine::open(options, error);
     if (!machine->live) return false;
+    // The watch still runs (a signal ends it), but a user waiting for a modem to show up
+    // must know that it never will.
+    if (!machine->live->deviceChangesMissed().empty())
+      std::cerr << "xrreport: warning: devices plugged in or out will not be seen: "
+                << machine->live->deviceChangesMissed() << '\n';
   }
   if (trace && !machine->capture) setTraceSink(traceToStandardError);
   return true;

@@ -87,11 +87,14 @@ std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::stri
   // (no netlink in a sandbox, or a report made once) the report is the same, only hot-plug is
   // missing.
   std::unique_ptr<UdevMonitor> monitor;
+  std::string missed;
   if (options.followDeviceChanges && options.systemRoot == "/")
-    monitor = UdevMonitor::open(LiveRegistryFeed::subsystems());
+    monitor = UdevMonitor::open(LiveRegistryFeed::subsystems(), &missed);
   registry->build();
   if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
-  return std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
+  auto machine = std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
+  machine->deviceChangesMissed_ = std::move(missed);
+  return machine;
 }
 
 }  // namespace xr

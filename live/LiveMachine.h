@@ -34,6 +34,9 @@ class LiveMachine {
 
   LiveRegistry& registry() { return *registry_; }
   const Options& options() const { return options_; }
+  // Why arrivals cannot be followed although they were asked for (no libudev, no netlink
+  // socket in a sandbox); empty when they are followed or were not asked for.
+  const std::string& deviceChangesMissed() const { return deviceChangesMissed_; }
 
   ~LiveMachine();
   LiveMachine(const LiveMachine&) = delete;
@@ -54,6 +57,7 @@ class LiveMachine {
   std::optional<ScopedRegistry> installed_;
   std::vector<std::unique_ptr<ScopedFixedPath>> paths_;
   std::optional<ScopedInProcessTool> driverListing_;
+  std::string deviceChangesMissed_;
 };
 
 }  // namespace xr

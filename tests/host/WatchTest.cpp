@@ -9,6 +9,8 @@
 #include "platform/Json.h"
 #include "platform/Process.h"
 #include "support/Descriptors.h"
+#include "support/RunProgram.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -75,6 +77,25 @@ TEST(XrreportWatch, SigintAndSigtermEndTheWatchWithStatusZero) {
     EXPECT_TRUE(rest.termination.success()) << rest.termination.status;
     EXPECT_EQ(rest.output, "");
   }
+}
+
+// Watching this machine with no device events to be had (here libudev will not load): the
+// report is still made and the watch still ends cleanly, but the user is told that what is
+// plugged in or out will not be seen.
+TEST(XrreportWatch, SaysWhenPluggedDevicesCannotBeSeen) {
+  test::TempDirectory libraries;
+  libraries.write("libudev.so.1", "");
+  std::string error;
+  auto process = test::startProgram(XR_BINARY_DIR "/bin/xrreport", {"--watch", "--format", "json"},
+                                    {{"LD_LIBRARY_PATH", libraries.path()}}, &error);
+  ASSERT_TRUE(process) << error;
+  const std::string line = test::readUntil(process->outputDescriptor(), [](const std::string& got) { return got.find('\n') != std::string::npos; });
+  EXPECT_TRUE(line.starts_with("[{")) << line;
+  ::kill(process->pid(), SIGTERM);
+  const test::ProgramResult rest = test::finishProgram(*process);
+  EXPECT_TRUE(rest.exited && rest.status == 0) << rest.status;
+  EXPECT_NE(rest.err.find("warning: devices plugged in or out will not be seen: "), std::string::npos) << rest.err;
+  EXPECT_NE(rest.err.find("libudev.so.1"), std::string::npos) << rest.err;
 }
 
 }  // namespace
