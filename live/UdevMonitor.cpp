@@ -50,6 +50,7 @@ const LibUdev* libudev(std::string* error) {
   if (!loaded && error) *error = failure;
   return loaded;
 }
+#undef XR_UDEV_FUNCTIONS
 
 }  // namespace
 
