@@ -240,6 +240,16 @@ TEST(LiveRegistry, AddDeviceAddsWhatIsMissingOnce) {
   EXPECT_TRUE(live.addDevice("/sys/devices/nowhere").empty());
 }
 
+// Link targets are taken relative to the link's directory; ".." never climbs above the root.
+TEST(SysfsTree, PathsAreNormalisedAndClimbed) {
+  EXPECT_EQ(normalizePath("/sys/class/tty/../../devices/./pnp0/"), "/sys/devices/pnp0");
+  EXPECT_EQ(normalizePath("../../.."), "/");
+  EXPECT_EQ(parentPath("/sys/bus"), "/sys");
+  EXPECT_EQ(parentPath("/modem"), "/");
+  EXPECT_EQ(parentPath("/"), "/");
+  EXPECT_EQ(baseName("/sys/bus/usb"), "usb");
+}
+
 // Shorter port paths are the trees' above.
 TEST(LiveRegistry, LocationIdHasANibblePerPort) {
   EXPECT_EQ(usbLocationID(3, "1.2.3.4.5.6"), 0x03123456);
