@@ -10,18 +10,13 @@ namespace xr {
 namespace {
 const char kDrvxStat[] = "/usr/sbin/drvxstat";
 
-// The driver-listing tool under the platform root; none when it is missing.
-std::optional<std::string> existingTool() {
+// The driver-listing tool under the platform root; none when it is missing, which a lookup
+// notes in the trace.
+std::optional<std::string> driverListingTool(bool noteMissing = true) {
   std::string tool = resolvePath(kDrvxStat);
   if (fileExistsAtPath(tool)) return tool;
+  if (noteMissing) traceNote("tool ", tool, ": missing");
   return std::nullopt;
-}
-
-// The same, with a trace note when it is missing.
-std::optional<std::string> driverListingTool() {
-  std::optional<std::string> tool = existingTool();
-  if (!tool) traceNote("tool ", resolvePath(kDrvxStat), ": missing");
-  return tool;
 }
 }  // namespace
 
@@ -34,7 +29,7 @@ std::optional<std::optional<std::string>> loadedDriverVersion(const std::string&
 }
 
 bool driverListingIsLaunched() {
-  const std::optional<std::string> tool = existingTool();
+  const std::optional<std::string> tool = driverListingTool(false);
   return tool && !ScopedInProcessTool::serves(*tool);
 }
 
