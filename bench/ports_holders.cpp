@@ -8,21 +8,15 @@
 #include <fstream>
 
 #include "Samples.h"
-#include "ports/PortHolders.h"
+#include "serial/PortHolders.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-std::vector<xr::SerialPortRecord> fourPorts() {
-  std::vector<xr::SerialPortRecord> ports;
-  for (const char* name : {"ttyACM0", "ttyACM1", "ttyS0", "ttyUSB0"}) {
-    xr::SerialPortRecord port;
-    port.name = port.kernelName = name;
-    port.openPath = std::string("/dev/") + name;
-    port.devicePath = port.openPath;
-    port.links = {std::string("/dev/serial/by-id/usb-XR_") + name};
-    ports.push_back(port);
-  }
+std::vector<xr::PortPaths> fourPorts() {
+  std::vector<xr::PortPaths> ports;
+  for (const char* name : {"ttyACM0", "ttyACM1", "ttyS0", "ttyUSB0"})
+    ports.push_back({std::string("/dev/") + name, std::string("/dev/serial/by-id/usb-XR_") + name});
   return ports;
 }
 

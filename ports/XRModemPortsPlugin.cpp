@@ -25,6 +25,12 @@ std::string hex4(int64_t value) {
   return buffer;
 }
 
+std::vector<PortPaths> pathsOf(const std::vector<SerialPortRecord>& ports) {
+  std::vector<PortPaths> paths;
+  for (const SerialPortRecord& port : ports) paths.push_back(port.paths());
+  return paths;
+}
+
 // bcdDevice 0x0210 is "2.10".
 std::string bcdVersion(int64_t bcd) {
   char buffer[16];
@@ -101,7 +107,8 @@ XRModemPortsPlugin::EarlyPass::Result XRModemPortsPlugin::EarlyPass::run(const s
   if (!early.ports.empty()) {
     // Our pid means us only in this machine's /proc; a profile's tree may use the number.
     const std::string procRoot = resolvePath("/proc");
-    pass = std::make_shared<HolderPass>(PortHolders(procRoot), early.ports, procRoot == "/proc" ? ::getpid() : 0);
+    pass = std::make_shared<HolderPass>(PortHolders(procRoot), pathsOf(early.ports),
+                                        procRoot == "/proc" ? ::getpid() : 0);
     // Open to the report's thread before the listing is launched, which holds this one until
     // the tool has started.
     std::lock_guard lock(shared->mutex);
@@ -152,11 +159,11 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems(EarlyPass* early) {
     // One run of the driver-listing tool for every driver (each run is a process launch),
     // running while the holders pass reads /proc.
     LoadedDriverVersions listing(driverIdentifiers(ports), nullptr);
-    scan = holders_.scan(ports);
+    scan = holders_.scan(pathsOf(ports));
     versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   }
   std::vector<DictionaryRef> items;
-  for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], scan.uninspected));
+  for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], static_cast<int>(scan.uninspected.size())));
   return items;
 }
 

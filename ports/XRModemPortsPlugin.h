@@ -10,8 +10,8 @@
 #include "platform/Bundle.h"
 #include "platform/Value.h"
 #include "ports/ModemIdentityProbe.h"
-#include "ports/PortHolders.h"
 #include "ports/SerialPortRecord.h"
+#include "serial/PortHolders.h"
 
 namespace xr {
 

@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/Process.h"
 #include "platform/RegistrySnapshot.h"
+#include "platform/RegularFile.h"
+#include "serial/PortHolders.h"
+#include "serial/UUCPLock.h"
 
 namespace xr {
 namespace {
@@ -34,6 +39,44 @@ bool makeParents(const std::string& path, std::string* error) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   return !ec || fail(error, fs::path(path).parent_path().string() + ": " + ec.message());
+}
+
+// Writes a new file inside the profile, making the directories above it.
+bool writeNewFile(const std::string& path, const std::string& bytes, mode_t mode, std::string* error) {
+  if (!makeParents(path, error)) return false;
+  FileDescriptor fd(posix::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd || posix::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    return fail(error, path + ": cannot be written");
+  return true;
+}
+
+// A serial stream port of the registry as the modem-ports plug-in reads it: the paths a
+// process may hold it by (its device path first) and the names its lock files go by.
+struct CapturedPort {
+  PortPaths paths;
+  std::vector<std::string> names;
+};
+
+std::vector<CapturedPort> serialPorts() {
+  const RegistryStore& registry = *RegistryStore::current();
+  const Dictionary streams{{"class", "HwSerialBSDClient"}, {"HwSerialBSDClientType", "HwSerialStream"}};
+  std::vector<CapturedPort> ports;
+  for (const RegistryEntry* entry : registry.matchingEntries(streams)) {
+    const Dictionary properties = registry.properties(entry);
+    CapturedPort port;
+    for (const char* key : {"devicePath", "HwCalloutDevice", "HwDialinDevice"}) {
+      if (auto path = properties.get(key).stringValue(); path && !path->empty()) port.paths.push_back(*path);
+    }
+    if (auto links = properties.get("deviceLinks").array()) {
+      for (const Value& link : *links)
+        if (auto text = link.string(); text && !text->empty()) port.paths.push_back(*text);
+    }
+    port.names.push_back(properties.get("kernelName").stringValue().value_or(entry->name()));
+    if (auto tty = properties.get("HwTTYDevice").stringValue(); tty && !tty->empty() && *tty != port.names[0])
+      port.names.push_back(*tty);
+    ports.push_back(std::move(port));
+  }
+  return ports;
 }
 
 }  // namespace
@@ -149,15 +192,71 @@ bool MachineCapture::writeDriverListing(std::string* error) const {
       "awk -v names=\"$names\" 'index(names, \" \" $6 \" \")' <<'LISTING'\n" +
       listing->output + (listing->output.ends_with('\n') || listing->output.empty() ? "" : "\n") +
       "LISTING\n";
-  const std::string path = directory_ + "/root" + kDriverListing;
-  if (!makeParents(path, error)) return false;
-  {
+  return writeNewFile(directory_ + "/root" + kDriverListing, script, 0755, error);
+}
+
+// Only what the ports' report shows: a holder's other descriptors and the processes that hold
+// no port are none of ours to send. Read again after the report, so a process that opens or
+// closes a port in between is captured as it is then.
+bool MachineCapture::writePortUsers(std::string* error) const {
+  const std::vector<CapturedPort> ports = serialPorts();
+  if (ports.empty()) return true;
+  const PortHolders holders(resolvePath("/proc"));
+  const std::string proc = directory_ + "/root/proc/";
+  std::set<int> written;
+  auto writeProcess = [&](int pid, const std::optional<std::string>& name) {
+    if (!written.insert(pid).second) return true;
     std::error_code ec;
-    fs::remove(path, ec);
+    fs::create_directories(proc + std::to_string(pid), ec);
+    if (ec) return fail(error, proc + std::to_string(pid) + ": " + ec.message());
+    return !name || writeNewFile(proc + std::to_string(pid) + "/comm", *name + "\n", 0644, error);
+  };
+
+  std::vector<PortPaths> paths;
+  for (const CapturedPort& port : ports) paths.push_back(port.paths);
+  const HolderScan scan = holders.scan(paths, ::getpid());
+  std::map<int, int> nextFd;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (ports[i].paths.empty()) continue;  // held by nothing then
+    for (const ProcessRef& process : scan.holders[i]) {
+      if (!writeProcess(process.pid, process.name)) return false;
+      // Held by its device path, which the replayed report matches by text.
+      const std::string link = proc + std::to_string(process.pid) + "/fd/" + std::to_string(nextFd[process.pid]++);
+      std::error_code ec;
+      fs::create_directories(fs::path(link).parent_path(), ec);
+      if (!ec) fs::create_symlink(ports[i].paths.front(), link, ec);
+      if (ec) return fail(error, link + ": " + ec.message());
+    }
   }
-  FileDescriptor fd(posix::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755));
-  if (!fd || posix::write(fd.get(), script.data(), script.size()) != static_cast<ssize_t>(script.size()))
-    return fail(error, path + ": cannot be written");
+  for (int pid : scan.uninspected) {
+    if (!writeProcess(pid, holders.processName(pid)) ||
+        !writeNewFile(proc + std::to_string(pid) + "/fd", "", 0644, error))
+      return false;
+  }
+
+  // Each lock directory once (/var/lock is often a link to /run/lock), under its fixed path.
+  std::set<std::pair<dev_t, ino_t>> seen;
+  std::set<std::string> copied;
+  for (const char* directory : {"/var/lock", "/run/lock"}) {
+    const std::string from = resolvePath(directory);
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second)
+      continue;
+    for (const CapturedPort& port : ports) {
+      for (const std::string& name : port.names) {
+        const std::string file = UUCPLock::lockFileName(name);
+        const std::string path = from + '/' + file;
+        const std::string to = directory_ + "/root" + directory + '/' + file;
+        const RegularFileRead lock = readRegularFile(path, 4096);
+        if (!lock.ok() || !copied.insert(to).second) continue;
+        if (!writeNewFile(to, lock.contents, 0644, error)) return false;
+        // A live owner is shown by name; a dead one stays dead.
+        const std::optional<pid_t> owner = UUCPLock::recordedOwner(path);
+        if (owner && *owner > 0 && holders.isAlive(*owner) && !writeProcess(*owner, holders.processName(*owner)))
+          return false;
+      }
+    }
+  }
   return true;
 }
 
@@ -175,7 +274,7 @@ bool MachineCapture::finish(std::string* error) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     if (ec) return fail(error, to + ": " + ec.message());
   }
-  if (!writeDriverListing(error)) return false;
+  if (!writeDriverListing(error) || !writePortUsers(error)) return false;
   std::vector<Transfer> dialogue;
   {
     std::lock_guard lock(dialogueMutex());

@@ -16,6 +16,10 @@ namespace xr {
 //   registry.json  the registry the report read
 //   root/...       the files at fixed paths the plug-in reads, those that exist, and
 //                  usr/sbin/drvxstat, a script replaying the driver listing of this machine
+//   root/proc/...  the processes holding a serial port (comm, and fd/ with a link to each
+//                  port held), those whose descriptors could not be read (fd a file), and
+//                  the live owners of the ports' lock files (comm only)
+//   root/var/lock/, root/run/lock/  the ports' lock files
 //   modem.json     the internal modem's replies, when it answered, from the dialogue trace
 class MachineCapture {
  public:
@@ -52,6 +56,7 @@ class MachineCapture {
 
  private:
   bool writeDriverListing(std::string* error) const;
+  bool writePortUsers(std::string* error) const;
 
   std::string directory_;
   std::shared_ptr<std::vector<Transfer>> dialogue_;

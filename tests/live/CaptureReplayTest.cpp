@@ -72,6 +72,34 @@ TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
   EXPECT_EQ(fs::last_write_time(profile + "/registry.json"), before);
 }
 
+// The ports' users go with the machine: a holder, a process whose descriptors could not be
+// read and a lock file's live owner, each replayed; a process holding no port is left out.
+TEST(CaptureReplay, PortUsersAreCapturedAndNothingElse) {
+  test::FakeSystem sys;
+  sys.nothingToFind();
+  for (const auto& [pid, name, fd] : {std::tuple{40, "pppd", "/dev/ttyS0"}, {42, "minicom", "/dev/null"},
+                                      {43, "bash", "/dev/pts/1"}}) {
+    sys.write("/proc/" + std::to_string(pid) + "/comm", std::string(name) + "\n");
+    sys.rawLink("/proc/" + std::to_string(pid) + "/fd/3", fd);
+  }
+  sys.write("/proc/41/comm", "secret\n");
+  sys.write("/proc/41/fd", "");  // as a live fd/ that cannot be read replays
+  sys.write("/run/lock/LCK..ttyS0", "        42\n");
+  test::TempDirectory out;
+  const std::string profile = out.file("machine");
+  test::ProgramResult live =
+      test::runProgram(kXrreport, {"--format", "json", "--capture", profile}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  ASSERT_EQ(live.status, 0) << live.err;
+  for (const char* shown : {"pppd (pid 40)", "minicom (pid 42)", "\"xrport_uninspected\": 1"})
+    EXPECT_NE(live.out.find(shown), std::string::npos) << shown << "\n" << live.out;
+
+  test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--machine", profile});
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  EXPECT_EQ(replay.out, live.out);
+  EXPECT_FALSE(fs::exists(profile + "/root/proc/43"));
+  EXPECT_FALSE(fs::exists(profile + "/root/proc/42/fd"));
+}
+
 // With nothing to find, the report is the empty machine's but for the ports section: the one
 // UART, no processes, since the fake tree has none, and the lock file in its /run/lock.
 TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {

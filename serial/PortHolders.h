@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "ports/SerialPortRecord.h"
 
 namespace xr {
 
@@ -17,23 +16,28 @@ struct ProcessRef {
 
 struct HolderScan {
   std::vector<std::vector<ProcessRef>> holders;  // per port, in the ports' order, by pid
-  // Processes whose descriptors could not be read: any of them may hold any port.
-  int uninspected = 0;
+  // Processes whose descriptors could not be read, by pid: any of them may hold any port.
+  std::vector<int> uninspected;
 };
 
-// Which processes have the ports open, from a proc tree: /proc on the live machine, a machine
-// profile's root/proc, or a test's own tree. Its absence is a machine without processes.
+// Each port as the paths a process may have it open by, the one it is opened by first.
+using PortPaths = std::vector<std::string>;
+
+// Which processes have serial ports open, from a proc tree: /proc on the live machine, a
+// machine profile's root/proc, or a test's own tree. Its absence is a machine without
+// processes. In a profile, a process whose fd is a file, not a directory, is one whose
+// descriptors could not be read when the machine was captured.
 class PortHolders {
  public:
   explicit PortHolders(std::string procRoot);
 
   // One pass over procRoot/*/fd for all the ports together. A descriptor matches a port when
   // its link text is one of the port's paths, or else when what it leads to has the port's
-  // device number (stat of the port's open path): the port opened under another name. In a
+  // device number (stat of the port's paths): the port opened under another name. In a
   // profile's tree, whose links name devices this machine lacks, only the texts count.
   // Processes that end during the pass are simply not there, nor is skipPid (0: none). A long
   // pass is shared with a second thread.
-  HolderScan scan(const std::vector<SerialPortRecord>& ports, int skipPid = 0) const;
+  HolderScan scan(const std::vector<PortPaths>& ports, int skipPid = 0) const;
 
   bool isAlive(int pid) const;
   std::optional<std::string> processName(int pid) const;
@@ -49,7 +53,7 @@ class PortHolders {
 class HolderPass {
  public:
   // Lists the processes; the ports are read here and not kept.
-  HolderPass(const PortHolders& holders, const std::vector<SerialPortRecord>& ports, int skipPid = 0);
+  HolderPass(const PortHolders& holders, const std::vector<PortPaths>& ports, int skipPid = 0);
   ~HolderPass();
   HolderPass(const HolderPass&) = delete;
   HolderPass& operator=(const HolderPass&) = delete;

@@ -1,4 +1,4 @@
-#include "ports/PortHolders.h"
+#include "serial/PortHolders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,11 +65,11 @@ struct PortIndex {
   std::unordered_map<std::string, std::vector<size_t>> byPath;
 };
 
-PortIndex indexPorts(const std::vector<SerialPortRecord>& ports) {
+PortIndex indexPorts(const std::vector<PortPaths>& ports) {
   PortIndex index;
   for (size_t i = 0; i < ports.size(); ++i) {
     bool numbered = false;
-    for (const std::string& path : ports[i].paths()) {
+    for (const std::string& path : ports[i]) {
       index.byPath[path].push_back(i);
       struct stat st{};
       if (!numbered && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
@@ -155,7 +155,7 @@ std::vector<int> kernelThreads(int procFd) {
 
 PortHolders::PortHolders(std::string procRoot) : procRoot_(std::move(procRoot)) {}
 
-HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int skipPid) const {
+HolderScan PortHolders::scan(const std::vector<PortPaths>& ports, int skipPid) const {
   if (ports.empty()) return {};
   HolderPass pass(*this, ports, skipPid);
   // The pass is system calls for every descriptor of every process, most of its time in the
@@ -174,7 +174,7 @@ HolderScan PortHolders::scan(const std::vector<SerialPortRecord>& ports, int ski
 }
 
 struct HolderPass::State {
-  State(const PortHolders& holders, const std::vector<SerialPortRecord>& ports)
+  State(const PortHolders& holders, const std::vector<PortPaths>& ports)
       : holders(holders),
         portCount(ports.size()),
         index(indexPorts(ports)),
@@ -192,10 +192,10 @@ struct HolderPass::State {
   int working = 0;
   bool closed = false;
   std::vector<std::pair<int, std::vector<size_t>>> matches;  // pid, the ports it holds
-  int uninspected = 0;
+  std::vector<int> uninspected;
 };
 
-HolderPass::HolderPass(const PortHolders& holders, const std::vector<SerialPortRecord>& ports, int skipPid)
+HolderPass::HolderPass(const PortHolders& holders, const std::vector<PortPaths>& ports, int skipPid)
     : state_(std::make_unique<State>(holders, ports)) {
   State& s = *state_;
   if (ports.empty() || !s.proc) return;
@@ -227,7 +227,7 @@ void HolderPass::work() {
     }
   } leave{s};
   std::vector<std::pair<int, std::vector<size_t>>> matches;
-  int uninspected = 0;
+  std::vector<int> uninspected;
   // What each link text leads to: a desktop's processes hold the same few files (/dev/null,
   // their terminal, libraries), so each is stat'ed once, not once per descriptor. Texts are
   // paths in the reading process's namespace, which is ours.
@@ -240,7 +240,8 @@ void HolderPass::work() {
     std::snprintf(path, sizeof path, "%d/fd", s.pids[i]);
     FdDirectory fds(procFd, path);
     if (!fds) {
-      if (errno == EACCES || errno == EPERM) ++uninspected;
+      // ENOTDIR: a profile's way of saying so (a live fd is always a directory).
+      if (errno == EACCES || errno == EPERM || errno == ENOTDIR) uninspected.push_back(s.pids[i]);
       continue;  // gone, or not a process
     }
     matched.clear();
@@ -274,11 +275,11 @@ void HolderPass::work() {
       }
       matched.insert(matched.end(), known->second.begin(), known->second.end());
     }
-    if (denied && matched.empty()) ++uninspected;
+    if (denied && matched.empty()) uninspected.push_back(s.pids[i]);
     if (!matched.empty()) matches.emplace_back(s.pids[i], matched);
   }
   std::lock_guard lock(s.mutex);
-  s.uninspected += uninspected;
+  s.uninspected.insert(s.uninspected.end(), uninspected.begin(), uninspected.end());
   for (auto& match : matches) s.matches.push_back(std::move(match));
 }
 
@@ -292,6 +293,7 @@ HolderScan HolderPass::result() {
   HolderScan result;
   result.holders.resize(s.portCount);
   result.uninspected = s.uninspected;
+  std::sort(result.uninspected.begin(), result.uninspected.end());
   for (auto& [pid, matched] : s.matches) {
     std::sort(matched.begin(), matched.end());
     matched.erase(std::unique(matched.begin(), matched.end()), matched.end());

@@ -8,20 +8,13 @@
 #include <filesystem>
 
 #include "platform/Process.h"
-#include "ports/PortHolders.h"
 #include "profile/PseudoTerminal.h"
+#include "serial/PortHolders.h"
 #include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
 namespace fs = std::filesystem;
-
-SerialPortRecord portAt(const std::string& path) {
-  SerialPortRecord port;
-  port.name = port.kernelName = fs::path(path).filename().string();
-  port.openPath = path;
-  return port;
-}
 
 // Launches the hold-open tool on path and waits until it has the path open.
 std::unique_ptr<Process> holdOpen(const std::string& path) {
@@ -44,7 +37,7 @@ TEST(PortHoldersTest, FindsRealProcessesHoldingARealPty) {
   fs::create_symlink(idle->slavePath(), modem);
 
   const PortHolders holders("/proc");
-  const HolderScan scan = holders.scan({portAt(held->slavePath()), portAt(modem)});
+  const HolderScan scan = holders.scan({{held->slavePath()}, {modem}});
   // The pseudo-terminals keep a slave descriptor of their own, so this process holds both.
   const ProcessRef self{getpid(), holders.processName(getpid()).value_or("")};
   std::vector<ProcessRef> both{self, {holder->pid(), "xr_holdopen"}};
@@ -52,7 +45,7 @@ TEST(PortHoldersTest, FindsRealProcessesHoldingARealPty) {
   EXPECT_EQ(scan.holders[0], both);
   EXPECT_EQ(scan.holders[1], std::vector<ProcessRef>{self});
   // The pass made ahead of a report leaves the report's own process out.
-  const HolderScan early = holders.scan({portAt(held->slavePath()), portAt(modem)}, getpid());
+  const HolderScan early = holders.scan({{held->slavePath()}, {modem}}, getpid());
   EXPECT_EQ(early.holders[0], (std::vector<ProcessRef>{{holder->pid(), "xr_holdopen"}}));
   EXPECT_TRUE(early.holders[1].empty());
 }
@@ -71,19 +64,19 @@ class FakeProcTest : public testing::Test {
     dir_.makeDirectory(base + "/fd");
     for (const auto& [fd, target] : fds) fs::create_symlink(target, dir_.file(base + "/fd/" + fd));
   }
-  std::vector<SerialPortRecord> ports() const {
-    SerialPortRecord cable = portAt("/dev/ttyXRUSB0");
-    cable.links = {"/dev/serial/by-id/usb-XR_Cable-if00"};
-    return {cable, portAt("/dev/ttyXR1")};
+  std::vector<PortPaths> ports() const {
+    return {{"/dev/ttyXRUSB0", "/dev/serial/by-id/usb-XR_Cable-if00"}, {"/dev/ttyXR1"}};
   }
   test::TempDirectory dir_;
 };
 
 TEST_F(FakeProcTest, MatchesAPortByItsLinks) {
+  // A captured process whose descriptors could not be read has a file for its fd/.
+  dir_.write("proc/12/fd", "");
   const HolderScan scan = PortHolders(dir_.file("proc")).scan(ports());
   EXPECT_EQ(scan.holders[0], (std::vector<ProcessRef>{{11, "gpsd"}}));
   EXPECT_TRUE(scan.holders[1].empty());
-  EXPECT_EQ(scan.uninspected, 0);
+  EXPECT_EQ(scan.uninspected, std::vector<int>{12});
   EXPECT_EQ(PortHolders(dir_.file("no-such-proc")).scan(ports()).holders.size(), 2u);
 }
 
@@ -110,7 +103,7 @@ TEST_F(FakeProcTest, CountsProcessesItCannotInspect) {
   if (child == 0) {
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
     const HolderScan scan = PortHolders(dir_.file("proc")).scan(ports());
-    _exit(scan.holders[0].size() == 1 && scan.holders[1].empty() ? scan.uninspected : 98);
+    _exit(scan.holders[0].size() == 1 && scan.holders[1].empty() ? static_cast<int>(scan.uninspected.size()) : 98);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
