@@ -163,7 +163,8 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems(EarlyPass* early) {
     versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   }
   std::vector<DictionaryRef> items;
-  for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], static_cast<int>(scan.uninspected.size())));
+  const int uninspected = static_cast<int>(scan.uninspected.size());
+  for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], uninspected));
   return items;
 }
 

@@ -228,8 +228,9 @@ bool MachineCapture::writePortUsers(std::string* error) const {
       if (ec) return fail(error, link + ": " + ec.message());
     }
   }
+  // Counted, not named, in the report.
   for (int pid : scan.uninspected) {
-    if (!writeProcess(pid, holders.processName(pid)) ||
+    if (!writeProcess(pid, std::nullopt) ||
         !writeNewFile(proc + std::to_string(pid) + "/fd", "", 0644, error))
       return false;
   }
