@@ -203,13 +203,15 @@ bool MachineCapture::writePortUsers(std::string* error) const {
   if (ports.empty()) return true;
   const PortHolders holders(resolvePath("/proc"));
   const std::string proc = directory_ + "/root/proc/";
-  std::set<int> written;
+  // A process may come up more than once (a lock's owner may also be uninspected): its
+  // directory is made once, its name written once, when it is to be shown.
+  std::set<int> named;
   auto writeProcess = [&](int pid, const std::optional<std::string>& name) {
-    if (!written.insert(pid).second) return true;
+    const std::string base = proc + std::to_string(pid);
     std::error_code ec;
-    fs::create_directories(proc + std::to_string(pid), ec);
-    if (ec) return fail(error, proc + std::to_string(pid) + ": " + ec.message());
-    return !name || writeNewFile(proc + std::to_string(pid) + "/comm", *name + "\n", 0644, error);
+    fs::create_directories(base, ec);
+    if (ec) return fail(error, base + ": " + ec.message());
+    return !name || !named.insert(pid).second || writeNewFile(base + "/comm", *name + "\n", 0644, error);
   };
 
   std::vector<PortPaths> paths;

@@ -77,26 +77,28 @@ TEST(CaptureReplay, ReplayedProfileGivesTheSameReport) {
 TEST(CaptureReplay, PortUsersAreCapturedAndNothingElse) {
   test::FakeSystem sys;
   sys.nothingToFind();
-  for (const auto& [pid, name, fd] : {std::tuple{40, "pppd", "/dev/ttyS0"}, {42, "minicom", "/dev/null"},
-                                      {43, "bash", "/dev/pts/1"}}) {
+  for (const auto& [pid, name, fd] : {std::tuple{40, "pppd", "/dev/ttyS0"}, {43, "bash", "/dev/pts/1"}}) {
     sys.write("/proc/" + std::to_string(pid) + "/comm", std::string(name) + "\n");
     sys.rawLink("/proc/" + std::to_string(pid) + "/fd/3", fd);
   }
-  sys.write("/proc/41/comm", "secret\n");
-  sys.write("/proc/41/fd", "");  // as a live fd/ that cannot be read replays
-  sys.write("/run/lock/LCK..ttyS0", "        42\n");
+  // Two whose fd/ cannot be read, as a live one that cannot be read replays; one owns the lock.
+  for (const auto& [pid, name] : {std::pair{41, "secret"}, {44, "minicom"}}) {
+    sys.write("/proc/" + std::to_string(pid) + "/comm", std::string(name) + "\n");
+    sys.write("/proc/" + std::to_string(pid) + "/fd", "");
+  }
+  sys.write("/run/lock/LCK..ttyS0", "        44\n");
   test::TempDirectory out;
   const std::string profile = out.file("machine");
   test::ProgramResult live =
       test::runProgram(kXrreport, {"--format", "json", "--capture", profile}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
   ASSERT_EQ(live.status, 0) << live.err;
-  for (const char* shown : {"pppd (pid 40)", "minicom (pid 42)", "\"xrport_uninspected\": 1"})
+  for (const char* shown : {"pppd (pid 40)", "minicom (pid 44)", "\"xrport_uninspected\": 2"})
     EXPECT_NE(live.out.find(shown), std::string::npos) << shown << "\n" << live.out;
 
   test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--machine", profile});
   ASSERT_EQ(replay.status, 0) << replay.err;
   EXPECT_EQ(replay.out, live.out);
-  for (const char* left : {"/root/proc/43", "/root/proc/42/fd", "/root/proc/41/comm"})
+  for (const char* left : {"/root/proc/43", "/root/proc/41/comm"})
     EXPECT_FALSE(fs::exists(profile + left)) << left;
 }
 
