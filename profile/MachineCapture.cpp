@@ -204,7 +204,8 @@ bool MachineCapture::writePortUsers(std::string* error) const {
   const PortHolders holders(resolvePath("/proc"));
   const std::string proc = directory_ + "/root/proc/";
   // A process may come up more than once (a lock's owner may also be uninspected): its
-  // directory is made once, its name written once, when it is to be shown.
+  // directory is made each time, which is harmless, and its name written the first time it
+  // is to be shown.
   std::set<int> named;
   auto writeProcess = [&](int pid, const std::optional<std::string>& name) {
     const std::string base = proc + std::to_string(pid);
