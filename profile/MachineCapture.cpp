@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -29,11 +30,6 @@ bool fail(std::string* error, const std::string& message) {
   return false;
 }
 
-std::mutex& dialogueMutex() {
-  static std::mutex m;
-  return m;
-}
-
 // Makes the directories above path inside the profile.
 bool makeParents(const std::string& path, std::string* error) {
   std::error_code ec;
@@ -51,10 +47,12 @@ bool writeNewFile(const std::string& path, const std::string& bytes, mode_t mode
 }
 
 // A serial stream port of the registry as the modem-ports plug-in reads it: the paths a
-// process may hold it by (its device path first) and the names its lock files go by.
+// process may hold it by (its device path first), the names its lock files go by and its
+// HwTTYDevice, which a profile's modem.json names it by.
 struct CapturedPort {
   PortPaths paths;
   std::vector<std::string> names;
+  std::string tty;
 };
 
 std::vector<CapturedPort> serialPorts() {
@@ -72,8 +70,8 @@ std::vector<CapturedPort> serialPorts() {
         if (auto text = link.string(); text && !text->empty()) port.paths.push_back(*text);
     }
     port.names.push_back(properties.get("kernelName").stringValue().value_or(entry->name()));
-    if (auto tty = properties.get("HwTTYDevice").stringValue(); tty && !tty->empty() && *tty != port.names[0])
-      port.names.push_back(*tty);
+    port.tty = properties.get("HwTTYDevice").stringValue().value_or("");
+    if (!port.tty.empty() && port.tty != port.names[0]) port.names.push_back(port.tty);
     ports.push_back(std::move(port));
   }
   return ports;
@@ -82,7 +80,7 @@ std::vector<CapturedPort> serialPorts() {
 }  // namespace
 
 MachineCapture::MachineCapture(Key, std::string directory)
-    : directory_(std::move(directory)), dialogue_(std::make_shared<std::vector<Transfer>>()) {}
+    : directory_(std::move(directory)), recording_(std::make_shared<Recording>()) {}
 
 MachineCapture::~MachineCapture() { setTraceSink(nullptr); }
 
@@ -117,14 +115,31 @@ std::unique_ptr<MachineCapture> MachineCapture::begin(const std::string& directo
   }
   auto capture = std::make_unique<MachineCapture>(Key{}, directory);
   // The serial layer traces from its reader thread too.
-  setTraceSink([dialogue = capture->dialogue_, forward = std::move(forward)](std::string_view line) {
-    if (std::optional<Transfer> t = parseTraceLine(line)) {
-      std::lock_guard lock(dialogueMutex());
-      dialogue->push_back(std::move(*t));
+  setTraceSink([recording = capture->recording_, forward = std::move(forward)](std::string_view line) {
+    if (std::optional<std::string> opened = parseOpenedLine(line)) {
+      std::lock_guard lock(recording->mutex);
+      auto& ports = recording->ports;
+      auto known = std::find_if(ports.begin(), ports.end(), [&](const PortDialogue& d) { return d.path == *opened; });
+      if (known == ports.end()) known = ports.insert(ports.end(), PortDialogue{*opened, {}});
+      recording->current = static_cast<size_t>(known - ports.begin());
+    } else if (std::optional<Transfer> t = parseTraceLine(line)) {
+      std::lock_guard lock(recording->mutex);
+      if (recording->ports.empty()) recording->ports.push_back(PortDialogue{});
+      recording->ports[recording->current].transfers.push_back(std::move(*t));
     }
     if (forward) forward(line);
   });
   return capture;
+}
+
+std::optional<std::string> MachineCapture::parseOpenedLine(std::string_view line) {
+  constexpr std::string_view kNote = "note  ", kOpened = ": opened";
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return std::nullopt;
+  std::string_view rest = line.substr(blank + 1);
+  if (!rest.starts_with(kNote) || !rest.ends_with(kOpened) || rest.size() == kNote.size() + kOpened.size())
+    return std::nullopt;
+  return std::string(rest.substr(kNote.size(), rest.size() - kNote.size() - kOpened.size()));
 }
 
 std::optional<MachineCapture::Transfer> MachineCapture::parseTraceLine(std::string_view line) {
@@ -264,6 +279,36 @@ bool MachineCapture::writePortUsers(std::string* error) const {
   return true;
 }
 
+// One scripted modem per profile: the internal modem's when it answered, on its default port;
+// else the first other port that answered, named in "Port" by the registry's name for it.
+std::optional<Value> MachineCapture::playedModem() const {
+  std::vector<PortDialogue> dialogues;
+  {
+    std::lock_guard lock(recording_->mutex);
+    dialogues = recording_->ports;
+  }
+  const std::vector<CapturedPort> ports = serialPorts();
+  auto portOpenedAt = [&](const std::string& path) -> std::optional<std::string> {
+    for (const CapturedPort& port : ports) {
+      if (!port.tty.empty() && std::find(port.paths.begin(), port.paths.end(), path) != port.paths.end())
+        return port.tty;
+    }
+    return std::nullopt;
+  };
+  std::optional<Value> chosen;
+  for (const PortDialogue& dialogue : dialogues) {
+    std::optional<Value> script = modemScript(dialogue.transfers);
+    const std::optional<std::string> port = dialogue.path.empty() ? "modem" : portOpenedAt(dialogue.path);
+    if (!script || !port) continue;  // no answer, or no port of the registry to play it on
+    if (*port == "modem") return script;
+    if (!chosen) {
+      script->dictionary()->set("Port", *port);
+      chosen = std::move(script);
+    }
+  }
+  return chosen;
+}
+
 bool MachineCapture::finish(std::string* error) {
   setTraceSink(nullptr);
   std::string fault;
@@ -279,12 +324,7 @@ bool MachineCapture::finish(std::string* error) {
     if (ec) return fail(error, to + ": " + ec.message());
   }
   if (!writeDriverListing(error) || !writePortUsers(error)) return false;
-  std::vector<Transfer> dialogue;
-  {
-    std::lock_guard lock(dialogueMutex());
-    dialogue = *dialogue_;
-  }
-  if (std::optional<Value> modem = modemScript(dialogue)) {
+  if (std::optional<Value> modem = playedModem()) {
     if (!writeJsonFile(directory_ + "/modem.json", *modem, &fault)) return fail(error, fault);
   }
   return true;

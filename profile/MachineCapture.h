@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,9 @@ namespace xr {
 //                  port held), those whose descriptors could not be read (fd a file), and
 //                  the live owners of the ports' lock files (comm only)
 //   root/var/lock/, root/run/lock/  the ports' lock files
-//   modem.json     the internal modem's replies, when it answered, from the dialogue trace
+//   modem.json     a modem's replies, from the dialogue trace: the internal modem's when it
+//                  answered, else those of the first other port that did (--probe), with
+//                  "Port" naming that port
 class MachineCapture {
  public:
   // Begins a capture into directory, which must not exist or be empty: nullptr and a one-line
@@ -45,6 +48,9 @@ class MachineCapture {
   };
   // A trace line ("12.345 write <41540d> \"AT\\r\"") as a transfer; nullopt for other lines.
   static std::optional<Transfer> parseTraceLine(std::string_view line);
+  // The port a trace line ("12.345 note  /dev/ttyACM0: opened") says was opened; nullopt for
+  // other lines.
+  static std::optional<std::string> parseOpenedLine(std::string_view line);
   // The modem.json of a dialogue; nullopt when the modem never answered.
   static std::optional<Value> modemScript(const std::vector<Transfer>& dialogue);
 
@@ -57,9 +63,22 @@ class MachineCapture {
  private:
   bool writeDriverListing(std::string* error) const;
   bool writePortUsers(std::string* error) const;
+  std::optional<Value> playedModem() const;
+
+  // The dialogue on each port opened during the report, in the order first opened. Transfers
+  // go to the port opened last: the plug-ins talk to one port at a time.
+  struct PortDialogue {
+    std::string path;  // as opened; "" for transfers before any opening
+    std::vector<Transfer> transfers;
+  };
+  struct Recording {
+    std::mutex mutex;
+    std::vector<PortDialogue> ports;
+    size_t current = 0;
+  };
 
   std::string directory_;
-  std::shared_ptr<std::vector<Transfer>> dialogue_;
+  std::shared_ptr<Recording> recording_;
 };
 
 }  // namespace xr

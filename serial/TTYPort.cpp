@@ -98,6 +98,7 @@ void TTYPort::open() {
   _lock = std::move(lock);
   _lockCleanup = std::move(lockCleanup);
   setCommonSerialOptions();
+  traceNote(path, ": opened");
   if (_startReadMechOnOpen) _dataHandler->startReadMechanismForDescriptor(fd);
   _portOpened = true;
 }

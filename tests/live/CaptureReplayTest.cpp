@@ -102,6 +102,32 @@ TEST(CaptureReplay, PortUsersAreCapturedAndNothingElse) {
     EXPECT_FALSE(fs::exists(profile + left)) << left;
 }
 
+// Asked with --probe, a USB modem's answers go with the machine, played on that modem's port.
+TEST(CaptureReplay, ProbedUsbModemReplaysOnItsPort) {
+  test::FakeSystem sys;
+  sys.usbModem();
+  std::string error;
+  auto script = ModemScript::fromValue(
+      parseJson(R"({"Responses": {"AT+GMI": "Tarvo", "AT+GMM": "TM-56", "AT+GMR": "2.03", "AT+GCAP": "+MS"}})").value,
+      &error);
+  ASSERT_TRUE(script) << error;
+  auto modem = ScriptedModem::start(std::move(*script), &error);
+  ASSERT_TRUE(modem) << error;
+  sys.rawLink("/dev/ttyACM0", modem->devicePath());
+  test::TempDirectory out;
+  const std::string profile = out.file("machine");
+  test::ProgramResult live = test::runProgram(kXrreport, {"--format", "json", "--probe", "--capture", profile},
+                                              {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  ASSERT_EQ(live.status, 0) << live.err;
+  EXPECT_NE(live.out.find("TM-56"), std::string::npos) << live.out;
+  modem.reset();  // the replay must not reach it, nor this machine's node
+  fs::remove(sys.root() + "/dev/ttyACM0");
+
+  test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--probe", "--machine", profile});
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  EXPECT_EQ(replay.out, live.out);
+}
+
 // With nothing to find, the report is the empty machine's but for the ports section: the one
 // UART, no processes, since the fake tree has none, and the lock file in its /run/lock.
 TEST(CaptureReplay, NothingToFindReportsLikeTheEmptyMachine) {

@@ -17,27 +17,11 @@ namespace {
 using test::FakeSystem;
 
 const std::string kPnp = "/sys/devices/pnp0/00:01";
-const std::string kUsbDevice = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3";
-const std::string kUsbInterface = kUsbDevice + "/1-2.3:1.0";
-const std::string kAcm = kUsbInterface + "/tty/ttyACM0";
+const std::string kUsbDevice = test::kUsbModemDevice;
+const std::string kUsbInterface = test::kUsbModemInterface;
+const std::string kAcm = test::kUsbModemTty;
 const std::string kAcmEntry = "HwService:platform/usb1/Tarvo USB Modem/1-2.3:1.0/cdc_acm/ttyACM0";
 
-// A CDC-ACM modem at 1-2.3 on bus 1.
-void usbModem(const FakeSystem& sys, const std::string& product = "Tarvo USB Modem") {
-  sys.device("/sys/devices/pci0000:00/0000:00:14.0/usb1", "usb", {{"busnum", "1"}, {"idVendor", "1d6b"}, {"idProduct", "0002"}}, "usb");
-  sys.link("/sys/bus/usb/devices/usb1", "/sys/devices/pci0000:00/0000:00:14.0/usb1");
-  sys.device(kUsbDevice, "usb",
-             {{"idVendor", "05ac"}, {"idProduct", "0015"}, {"bcdDevice", "0203"}, {"manufacturer", "Tarvo"},
-              {"product", product}, {"serial", "A1"}, {"busnum", "1"}, {"speed", "12"}},
-             "usb", "usbcore");
-  sys.link("/sys/bus/usb/devices/1-2.3", kUsbDevice);
-  sys.device(kUsbInterface, "usb",
-             {{"bInterfaceNumber", "00"}, {"bInterfaceClass", "02"}, {"bInterfaceSubClass", "02"},
-              {"bInterfaceProtocol", "01"}, {"modalias", "usb:v05ACp0015d0203dc02dsc00dp00ic02isc02ip01in00"}},
-             "cdc_acm", "cdc_acm");
-  sys.link("/sys/bus/usb/devices/1-2.3:1.0", kUsbInterface);
-  sys.tty(kAcm, kUsbInterface, 166, 0);
-}
 
 // ttyS0 behind the serial-base port and controller of a PNP device; ttyS1 an empty 8250 slot.
 void pnpUart(const FakeSystem& sys) {
@@ -120,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
               {"HwService:platform/3f201000.serial", "compatible", bytes(std::string("arm,pl011\0arm,primecell\0", 24))},
               {"HwService:platform/3f201000.serial", "modalias", "amba:d00041011"},
               {"HwService:platform/3f201000.serial/uart-pl011/ttyAMA0", "uartName", {}}}},
-        Case{"UsbModemInTheFamilyTable", [](const FakeSystem& sys) { usbModem(sys); },
+        Case{"UsbModemInTheFamilyTable", [](const FakeSystem& sys) { sys.usbModem(); },
              {{"HwService:platform/usb1", "locationID", 0x01000000},
               {"HwService:platform/usb1/Tarvo USB Modem", "locationID", 0x01230000},
               {"HwService:platform/usb1/Tarvo USB Modem", "idVendor", 0x05ac},
@@ -133,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
              UsbFamilyTable({{0x05ac, 0x0015}})},
         Case{"PlainAcmAndUsbSerial",
              [](const FakeSystem& sys) {
-               usbModem(sys);
+               sys.usbModem();
                const std::string dev = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
                sys.device(dev, "usb", {{"idVendor", "12d1"}, {"idProduct", "1001"}, {"busnum", "1"}}, "usb");
                sys.link("/sys/bus/usb/devices/1-1", dev);
@@ -152,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
               {"HwService:platform/usb1/USB Device/1-1:1.0/option/ttyUSB0", "devicePath", "/dev/ttyUSB0"}}},
         Case{"BrokenAttributesAndLinks",
              [](const FakeSystem& sys) {
-               usbModem(sys, std::string("Mo\xff\xfe", 4));
+               sys.usbModem(std::string("Mo\xff\xfe", 4));
                sys.write(kUsbDevice + "/manufacturer", std::string(5000, 'm'));  // over a page
                std::filesystem::remove(sys.root() + kUsbDevice + "/serial");
                sys.directory(kUsbDevice + "/serial");  // not a file
@@ -176,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NoSys", [](const FakeSystem&) {}, {{"HwService:platform", "", {}}, {"HwService:platform/usb1", "!", {}}}},
         Case{"ClassTtyNotADirectory",
              [](const FakeSystem& sys) {
-               usbModem(sys);
+               sys.usbModem();
                std::filesystem::remove_all(sys.root() + "/sys/class/tty");
                sys.write("/sys/class/tty", "");
              },
@@ -202,7 +186,7 @@ TEST(LiveRegistry, DevModemNamesThePortItLeadsTo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSystem sys;
-    usbModem(sys);
+    sys.usbModem();
     sys.link("/dev/serial/by-id/usb-Tarvo-if00", "/dev/ttyACM0");
     c.make(sys);
     LiveRegistry live({sys.root(), {}});
@@ -226,7 +210,7 @@ TEST(LiveRegistry, AddDeviceAddsWhatIsMissingOnce) {
   LiveRegistry live({sys.root(), UsbFamilyTable({{0x05ac, 0x0015}})});
   live.build();
   size_t before = live.store()->entryCount();
-  usbModem(sys);
+  sys.usbModem();
 
   std::vector<const RegistryEntry*> added = live.addDevice(kAcm);
   std::vector<std::string> classes;

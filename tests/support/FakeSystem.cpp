@@ -73,4 +73,21 @@ void FakeSystem::nothingToFind() const {
       {{"type", "4"}});
 }
 
+void FakeSystem::usbModem(const std::string& product) const {
+  const std::string bus = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
+  device(bus, "usb", {{"busnum", "1"}, {"idVendor", "1d6b"}, {"idProduct", "0002"}}, "usb");
+  link("/sys/bus/usb/devices/usb1", bus);
+  device(kUsbModemDevice, "usb",
+         {{"idVendor", "05ac"}, {"idProduct", "0015"}, {"bcdDevice", "0203"}, {"manufacturer", "Tarvo"},
+          {"product", product}, {"serial", "A1"}, {"busnum", "1"}, {"speed", "12"}},
+         "usb", "usbcore");
+  link("/sys/bus/usb/devices/1-2.3", kUsbModemDevice);
+  device(kUsbModemInterface, "usb",
+         {{"bInterfaceNumber", "00"}, {"bInterfaceClass", "02"}, {"bInterfaceSubClass", "02"},
+          {"bInterfaceProtocol", "01"}, {"modalias", "usb:v05ACp0015d0203dc02dsc00dp00ic02isc02ip01in00"}},
+         "cdc_acm", "cdc_acm");
+  link("/sys/bus/usb/devices/1-2.3:1.0", kUsbModemInterface);
+  tty(kUsbModemTty, kUsbModemInterface, 166, 0);
+}
+
 }  // namespace xr::test

@@ -7,6 +7,10 @@
 
 namespace xr::test {
 
+inline constexpr char kUsbModemDevice[] = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3";
+inline constexpr char kUsbModemInterface[] = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0";
+inline constexpr char kUsbModemTty[] = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0/tty/ttyACM0";
+
 // A fake system tree (sys/ and dev/) in a temporary directory, laid out as Linux lays it out:
 // attribute files end in a newline, device/driver/subsystem/of_node are relative symbolic
 // links, /dev nodes are real character devices (mknod; the tests run as root).
@@ -41,6 +45,9 @@ class FakeSystem {
   // The machine the benchmarks and the empty-machine test use: 67 virtual ttys and one
   // 16550A UART behind the serial-base port and controller of a PNP device.
   void nothingToFind() const;
+  // A CDC-ACM modem (an AT-command interface) at 1-2.3 on USB bus 1: kUsbModemDevice, its
+  // interface kUsbModemInterface and its port kUsbModemTty (ttyACM0).
+  void usbModem(const std::string& product = "Tarvo USB Modem") const;
 
  private:
   TempDirectory dir_;
