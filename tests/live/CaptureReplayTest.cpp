@@ -18,11 +18,12 @@ namespace fs = std::filesystem;
 
 const std::string kXrreport = XR_BINARY_DIR "/bin/xrreport";
 
-std::unique_ptr<ScriptedModem> startModem() {
+std::unique_ptr<ScriptedModem> startModem(
+    const char* json = R"({"Responses": {"ATI4": "Acme Data Modem", "ATI1": "ACME 2.1", "ATI5": "52"}})") {
   std::string error;
-  auto script = ModemScript::fromValue(
-      parseJson(R"({"Responses": {"ATI4": "Acme Data Modem", "ATI1": "ACME 2.1", "ATI5": "52"}})").value, &error);
+  auto script = ModemScript::fromValue(parseJson(json).value, &error);
   EXPECT_TRUE(script) << error;
+  if (!script) return nullptr;
   auto modem = ScriptedModem::start(std::move(*script), &error);
   EXPECT_TRUE(modem) << error;
   return modem;
@@ -106,13 +107,8 @@ TEST(CaptureReplay, PortUsersAreCapturedAndNothingElse) {
 TEST(CaptureReplay, ProbedUsbModemReplaysOnItsPort) {
   test::FakeSystem sys;
   sys.usbModem();
-  std::string error;
-  auto script = ModemScript::fromValue(
-      parseJson(R"({"Responses": {"AT+GMI": "Tarvo", "AT+GMM": "TM-56", "AT+GMR": "2.03", "AT+GCAP": "+MS"}})").value,
-      &error);
-  ASSERT_TRUE(script) << error;
-  auto modem = ScriptedModem::start(std::move(*script), &error);
-  ASSERT_TRUE(modem) << error;
+  auto modem = startModem(R"({"Responses": {"AT+GMI": "Tarvo", "AT+GMM": "TM-56", "AT+GMR": "2.03", "AT+GCAP": "+MS"}})");
+  ASSERT_TRUE(modem);
   sys.rawLink("/dev/ttyACM0", modem->devicePath());
   test::TempDirectory out;
   const std::string profile = out.file("machine");
