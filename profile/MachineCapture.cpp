@@ -17,6 +17,7 @@
 #include "platform/RegistrySnapshot.h"
 #include "platform/RegularFile.h"
 #include "serial/PortHolders.h"
+#include "serial/SerialPortList.h"
 #include "serial/UUCPLock.h"
 
 namespace xr {
@@ -47,12 +48,10 @@ bool writeNewFile(const std::string& path, const std::string& bytes, mode_t mode
 }
 
 // A serial stream port of the registry as the modem-ports plug-in reads it: the paths a
-// process may hold it by (its device path first), the names its lock files go by and its
-// HwTTYDevice, which a profile's modem.json names it by.
+// process may hold it by (its device path first) and the names its lock files go by.
 struct CapturedPort {
   PortPaths paths;
   std::vector<std::string> names;
-  std::string tty;
 };
 
 std::vector<CapturedPort> serialPorts() {
@@ -70,8 +69,8 @@ std::vector<CapturedPort> serialPorts() {
         if (auto text = link.string(); text && !text->empty()) port.paths.push_back(*text);
     }
     port.names.push_back(properties.get("kernelName").stringValue().value_or(entry->name()));
-    port.tty = properties.get("HwTTYDevice").stringValue().value_or("");
-    if (!port.tty.empty() && port.tty != port.names[0]) port.names.push_back(port.tty);
+    if (auto tty = properties.get("HwTTYDevice").stringValue(); tty && !tty->empty() && *tty != port.names[0])
+      port.names.push_back(*tty);
     ports.push_back(std::move(port));
   }
   return ports;
@@ -287,18 +286,12 @@ std::optional<Value> MachineCapture::playedModem() const {
     std::lock_guard lock(recording_->mutex);
     dialogues = recording_->ports;
   }
-  const std::vector<CapturedPort> ports = serialPorts();
-  auto portOpenedAt = [&](const std::string& path) -> std::optional<std::string> {
-    for (const CapturedPort& port : ports) {
-      if (!port.tty.empty() && std::find(port.paths.begin(), port.paths.end(), path) != port.paths.end())
-        return port.tty;
-    }
-    return std::nullopt;
-  };
+  const SerialPortList ports;  // the names a modem.json's "Port" gives, by the path each is opened at
   std::optional<Value> chosen;
   for (const PortDialogue& dialogue : dialogues) {
     std::optional<Value> script = modemScript(dialogue.transfers);
-    const std::optional<std::string> port = dialogue.path.empty() ? "modem" : portOpenedAt(dialogue.path);
+    const std::optional<std::string> port =
+        dialogue.path.empty() ? "modem" : ports.serialPortNameForSerialPortPath(dialogue.path);
     if (!script || !port) continue;  // no answer, or no port of the registry to play it on
     if (*port == "modem") return script;
     if (!chosen) {

@@ -25,30 +25,6 @@
 namespace xr {
 namespace {
 
-// A directory stream that owns its descriptor.
-class DirectoryStream {
- public:
-  explicit DirectoryStream(int fd) : dir_(fd >= 0 ? ::fdopendir(fd) : nullptr) {
-    if (fd >= 0 && !dir_) ::close(fd);
-  }
-  ~DirectoryStream() {
-    if (dir_) ::closedir(dir_);
-  }
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-  explicit operator bool() const { return dir_ != nullptr; }
-  int fd() const { return ::dirfd(dir_); }
-  const char* next() {
-    while (const dirent* e = ::readdir(dir_)) {
-      if (e->d_name[0] != '.') return e->d_name;
-    }
-    return nullptr;
-  }
-
- private:
-  DIR* dir_;
-};
-
 std::optional<int> pidOf(const char* name) {
   int pid = 0;
   for (const char* c = name; *c; ++c) {
@@ -57,8 +33,6 @@ std::optional<int> pidOf(const char* name) {
   }
   return pid > 0 ? std::optional<int>(pid) : std::nullopt;
 }
-
-int openDirectory(int at, const char* path) { return ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 
 struct PortIndex {
   std::unordered_map<dev_t, std::vector<size_t>> byDevice;
@@ -81,24 +55,28 @@ PortIndex indexPorts(const std::vector<PortPaths>& ports) {
   return index;
 }
 
-// The descriptors of one process: the names in its fd/ directory, read with getdents64 into
-// a buffer of our own (no stream, no fstat of the directory: this runs for every process).
-// The first read asks for a few names only: the kernel makes an entry for each name it lists,
-// and a process whose links we may not read is known by its first (a daemon has hundreds).
-class FdDirectory {
+// The names in a directory (none starting with '.'), read with getdents64 into a buffer of our
+// own: no stream and no fstat of the directory, as this runs for every process's fd/. There
+// the first read asks for a few names only (firstRead): the kernel makes an entry for each
+// name it lists, and a process whose links we may not read is known by its first (a daemon
+// has hundreds).
+class DirectoryNames {
  public:
-  FdDirectory(int at, const char* path) : fd_(::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~FdDirectory() {
+  static constexpr size_t kFewNames = 512;  // ".", ".." and about twenty descriptors
+
+  DirectoryNames(int at, const char* path, size_t firstRead = kBufferSize)
+      : fd_(::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), firstRead_(firstRead) {}
+  ~DirectoryNames() {
     if (fd_ >= 0) ::close(fd_);
   }
-  FdDirectory(const FdDirectory&) = delete;
-  FdDirectory& operator=(const FdDirectory&) = delete;
+  DirectoryNames(const DirectoryNames&) = delete;
+  DirectoryNames& operator=(const DirectoryNames&) = delete;
   explicit operator bool() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   const char* next() {
     for (;;) {
       if (at_ >= size_) {
-        const long n = ::syscall(SYS_getdents64, fd_, buffer_, !read_ ? kFirstRead : sizeof buffer_);
+        const long n = ::syscall(SYS_getdents64, fd_, buffer_, !read_ ? firstRead_ : sizeof buffer_);
         if (n <= 0) return nullptr;
         size_ = static_cast<size_t>(n);
         read_ = true;
@@ -111,9 +89,10 @@ class FdDirectory {
   }
 
  private:
-  static constexpr size_t kFirstRead = 512;  // ".", ".." and about twenty descriptors
+  static constexpr size_t kBufferSize = 8192;
   int fd_;
-  alignas(struct dirent64) char buffer_[8192];
+  size_t firstRead_;
+  alignas(struct dirent64) char buffer_[kBufferSize];
   size_t size_ = 0;
   size_t at_ = 0;
   bool read_ = false;
@@ -178,12 +157,12 @@ struct HolderPass::State {
       : holders(holders),
         portCount(ports.size()),
         index(indexPorts(ports)),
-        proc(openDirectory(AT_FDCWD, holders.procRoot().c_str())) {}
+        proc(AT_FDCWD, holders.procRoot().c_str()) {}
 
   PortHolders holders;
   size_t portCount = 0;
   PortIndex index;
-  DirectoryStream proc;
+  DirectoryNames proc;
   std::vector<int> pids;
   std::atomic<size_t> next{0};
 
@@ -238,7 +217,7 @@ void HolderPass::work() {
   const int procFd = s.proc ? s.proc.fd() : -1;
   for (size_t i = s.next++; i < s.pids.size(); i = s.next++) {
     std::snprintf(path, sizeof path, "%d/fd", s.pids[i]);
-    FdDirectory fds(procFd, path);
+    DirectoryNames fds(procFd, path, DirectoryNames::kFewNames);
     if (!fds) {
       // ENOTDIR: a profile's way of saying so (a live fd is always a directory).
       if (errno == EACCES || errno == EPERM || errno == ENOTDIR) uninspected.push_back(s.pids[i]);
