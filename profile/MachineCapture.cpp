@@ -16,6 +16,7 @@
 #include "platform/Process.h"
 #include "platform/RegistrySnapshot.h"
 #include "platform/RegularFile.h"
+#include "serial/DeviceElsewhere.h"
 #include "serial/PortHolders.h"
 #include "serial/SerialPortList.h"
 #include "serial/UUCPLock.h"
@@ -74,6 +75,22 @@ std::vector<CapturedPort> serialPorts() {
     ports.push_back(std::move(port));
   }
   return ports;
+}
+
+// Every serial port of a snapshot's entry and below but the one named played (the port its
+// scripted modem answers on, "" for none) is marked as a device of this machine: a replay
+// elsewhere does not open it.
+void markPortsNotPlayed(const Value& entry, const std::string& played) {
+  const DictionaryRef object = entry.dictionary();
+  if (!object) return;
+  if (object->get("class").stringValue() == "HwSerialBSDClient") {
+    const DictionaryRef properties = object->get("properties").dictionary();
+    if (properties && properties->get("HwTTYDevice").stringValue() != played)
+      properties->set(kDeviceElsewhereKey, Value(true));
+  }
+  if (const ArrayRef children = object->get("children").array()) {
+    for (const Value& child : *children) markPortsNotPlayed(child, played);
+  }
 }
 
 }  // namespace
@@ -305,8 +322,13 @@ std::optional<Value> MachineCapture::playedModem() const {
 bool MachineCapture::finish(std::string* error) {
   setTraceSink(nullptr);
   std::string fault;
-  if (!writeJsonFile(directory_ + "/registry.json", registrySnapshot(*RegistryStore::current()), &fault))
-    return fail(error, fault);
+  const std::optional<Value> modem = playedModem();
+  const Value registry = registrySnapshot(*RegistryStore::current());
+  if (const DictionaryRef planes = registry.dictionary()) {
+    const DictionaryRef script = modem ? modem->dictionary() : nullptr;
+    markPortsNotPlayed(planes->get("HwService"), script ? script->get("Port").stringValue().value_or("modem") : "");
+  }
+  if (!writeJsonFile(directory_ + "/registry.json", registry, &fault)) return fail(error, fault);
   for (const std::string& file : platformFiles()) {
     const std::string from = resolvePath(file);
     std::error_code ec;
@@ -317,9 +339,7 @@ bool MachineCapture::finish(std::string* error) {
     if (ec) return fail(error, to + ": " + ec.message());
   }
   if (!writeDriverListing(error) || !writePortUsers(error)) return false;
-  if (std::optional<Value> modem = playedModem()) {
-    if (!writeJsonFile(directory_ + "/modem.json", *modem, &fault)) return fail(error, fault);
-  }
+  if (modem && !writeJsonFile(directory_ + "/modem.json", *modem, &fault)) return fail(error, fault);
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/Trace.h"
 #include "serial/DataHandler.h"
+#include "serial/DeviceElsewhere.h"
 
 namespace xr {
 namespace {
@@ -54,6 +55,10 @@ void TTYPort::open() {
   if (_portOpened || !_path) return;
   const std::string& path = *_path;
   _busyHolderPid = 0;
+  if (deviceIsElsewhere(path)) {
+    traceNote(path, ": not opened: a device of the machine this profile was captured on");
+    return;
+  }
   auto lock = std::make_unique<UUCPLock>(path, _lockDirectories ? *_lockDirectories : UUCPLock::defaultDirectories());
   switch (lock->acquire()) {
     case UUCPLock::Status::kBusy:

@@ -1,5 +1,7 @@
 // xrreport --capture on a fake system tree whose /dev/modem leads to a scripted modem, then
 // --machine on what it wrote: the same report.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +9,7 @@
 
 #include "platform/Json.h"
 #include "profile/ModemScript.h"
+#include "profile/PseudoTerminal.h"
 #include "profile/ScriptedModem.h"
 #include "support/FakeSystem.h"
 #include "support/RunProgram.h"
@@ -122,6 +125,27 @@ TEST(CaptureReplay, ProbedUsbModemReplaysOnItsPort) {
   test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--probe", "--machine", profile});
   ASSERT_EQ(replay.status, 0) << replay.err;
   EXPECT_EQ(replay.out, live.out);
+}
+
+// A capture made without --probe plays no USB modem. Replayed with --probe where this machine
+// has a device at the modem's path, the port is not opened: nothing reaches that device.
+TEST(CaptureReplay, UnplayedPortIsNotOpenedOnReplay) {
+  test::FakeSystem sys;
+  sys.usbModem();
+  test::TempDirectory out;
+  const std::string profile = out.file("machine");
+  test::ProgramResult live =
+      test::runProgram(kXrreport, {"--format", "json", "--capture", profile}, {{"XRREPORT_SYSTEM_ROOT", sys.root()}});
+  ASSERT_EQ(live.status, 0) << live.err;
+  auto device = PseudoTerminal::open();  // what this machine has at that path
+  ASSERT_TRUE(device);
+  sys.rawLink("/dev/ttyACM0", device->slavePath());
+
+  test::ProgramResult replay = test::runProgram(kXrreport, {"--format", "json", "--probe", "--machine", profile});
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  EXPECT_NE(replay.out.find("\"not asked: the port could not be opened\""), std::string::npos) << replay.out;
+  char byte;
+  EXPECT_EQ(::read(device->masterDescriptor(), &byte, 1), -1) << "the replay wrote to this machine's device";
 }
 
 // With nothing to find, the report is the empty machine's but for the ports section: the one
