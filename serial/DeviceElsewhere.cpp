@@ -8,7 +8,8 @@ bool deviceIsElsewhere(const std::string& path) {
   const auto registry = RegistryStore::current();
   if (!registry) return false;
   for (const char* key : {"HwCalloutDevice", "HwDialinDevice"}) {
-    const Dictionary marked{{"class", Value("HwSerialBSDClient")}, {key, Value(path)}, {kDeviceElsewhereKey, Value(true)}};
+    const Dictionary marked{
+        {"class", Value("HwSerialBSDClient")}, {key, Value(path)}, {kDeviceElsewhereKey, Value(true)}};
     if (!registry->matchingEntries(marked).empty()) return true;
   }
   return false;
