@@ -175,6 +175,9 @@ def main():
     xrreport = build / "bin" / "xrreport"
     started = time.monotonic()
     print(f"load average {os.getloadavg()[0]:.2f} on {os.cpu_count()} cores; build {build}")
+    # A VM's speed can drift by half within minutes at no load; the whole-process figures move
+    # with it. The cost of starting the smallest program, before and after, shows the drift.
+    speed_before = median_seconds(["/bin/true"], 200, 20)
     table = Table()
     floor_ratio = None
 
@@ -317,6 +320,9 @@ def main():
     table.group("xrreport --watch", watch)
 
     print()
+    speed_after = median_seconds(["/bin/true"], 200, 20)
+    print(f"machine speed: /bin/true runs in {speed_before * 1e3:.2f} ms (median) before, "
+          f"{speed_after * 1e3:.2f} ms after")
     if floor_ratio is not None:
         print(f"serial-modem report / 1 s floor: {floor_ratio:.3f}")
     verdict = f"{table.missed} missed or failed" if table.missed else "all targets met"
