@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -26,26 +27,12 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kDriverListing[] = "/usr/sbin/drvxstat";
+// Far above any preferences file or bundle information the plug-in reads.
+constexpr size_t kCopiedFileBytes = 16u << 20;
 
 bool fail(std::string* error, const std::string& message) {
   if (error) *error = message;
   return false;
-}
-
-// Makes the directories above path inside the profile.
-bool makeParents(const std::string& path, std::string* error) {
-  std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
-  return !ec || fail(error, fs::path(path).parent_path().string() + ": " + ec.message());
-}
-
-// Writes a new file inside the profile, making the directories above it.
-bool writeNewFile(const std::string& path, const std::string& bytes, mode_t mode, std::string* error) {
-  if (!makeParents(path, error)) return false;
-  FileDescriptor fd(posix::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (!fd || posix::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-    return fail(error, path + ": cannot be written");
-  return true;
 }
 
 // A serial stream port of the registry as the modem-ports plug-in reads it: the paths a
@@ -95,8 +82,58 @@ void markPortsNotPlayed(const Value& entry, const std::string& played) {
 
 }  // namespace
 
-MachineCapture::MachineCapture(Key, std::string directory)
-    : directory_(std::move(directory)), recording_(std::make_shared<Recording>()) {}
+MachineCapture::MachineCapture(Key, std::string directory, FileDescriptor directoryFd)
+    : directory_(std::move(directory)),
+      directoryFd_(std::move(directoryFd)),
+      recording_(std::make_shared<Recording>()) {}
+
+FileDescriptor MachineCapture::openDirectories(std::string_view relative, std::string* error) const {
+  std::string walked = directory_;
+  FileDescriptor dir(::fcntl(directoryFd_.get(), F_DUPFD_CLOEXEC, 0));
+  while (dir && !relative.empty()) {
+    const size_t slash = relative.find('/');
+    const std::string name(relative.substr(0, slash));
+    relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+    if (name.empty()) continue;
+    walked += "/" + name;
+    if (name == "." || name == "..") {
+      errno = EINVAL;
+      dir.reset();
+    } else if (::mkdirat(dir.get(), name.c_str(), 0755) == 0 || errno == EEXIST) {
+      dir = FileDescriptor(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    } else {
+      dir.reset();
+    }
+  }
+  if (!dir) fail(error, walked + ": " + std::strerror(errno));
+  return dir;
+}
+
+FileDescriptor MachineCapture::openParent(std::string_view relative, std::string* name, std::string* error) const {
+  const size_t slash = relative.rfind('/');
+  *name = std::string(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
+  return openDirectories(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash), error);
+}
+
+bool MachineCapture::writeFile(std::string_view relative, std::string_view bytes, mode_t mode,
+                               std::string* error) const {
+  std::string name;
+  const FileDescriptor dir = openParent(relative, &name, error);
+  if (!dir) return false;
+  FileDescriptor fd(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (!fd || posix::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    return fail(error, directory_ + "/" + std::string(relative) + ": cannot be written: " + std::strerror(errno));
+  return true;
+}
+
+bool MachineCapture::makeLink(std::string_view relative, const std::string& target, std::string* error) const {
+  std::string name;
+  const FileDescriptor dir = openParent(relative, &name, error);
+  if (!dir) return false;
+  if (::symlinkat(target.c_str(), dir.get(), name.c_str()) != 0)
+    return fail(error, directory_ + "/" + std::string(relative) + ": " + std::strerror(errno));
+  return true;
+}
 
 MachineCapture::~MachineCapture() { setTraceSink(nullptr); }
 
@@ -125,11 +162,12 @@ std::unique_ptr<MachineCapture> MachineCapture::begin(const std::string& directo
     }
   }
   fs::create_directories(directory, ec);
-  if (ec) {
-    fail(error, directory + ": " + ec.message());
+  FileDescriptor directoryFd(ec ? -1 : posix::open(directory.c_str(), O_RDONLY | O_DIRECTORY));
+  if (!directoryFd) {
+    fail(error, directory + ": " + (ec ? ec.message() : std::string(std::strerror(errno))));
     return nullptr;
   }
-  auto capture = std::make_unique<MachineCapture>(Key{}, directory);
+  auto capture = std::make_unique<MachineCapture>(Key{}, directory, std::move(directoryFd));
   // The serial layer traces from its reader thread too.
   setTraceSink([recording = capture->recording_, forward = std::move(forward)](std::string_view line) {
     if (std::optional<std::string> opened = parseOpenedLine(line)) {
@@ -223,7 +261,7 @@ bool MachineCapture::writeDriverListing(std::string* error) const {
       "awk -v names=\"$names\" 'index(names, \" \" $6 \" \")' <<'LISTING'\n" +
       listing->output + (listing->output.ends_with('\n') || listing->output.empty() ? "" : "\n") +
       "LISTING\n";
-  return writeNewFile(directory_ + "/root" + kDriverListing, script, 0755, error);
+  return writeFile(std::string("root") + kDriverListing, script, 0755, error);
 }
 
 // Only what the ports' report shows: a holder's other descriptors and the processes that hold
@@ -233,17 +271,15 @@ bool MachineCapture::writePortUsers(std::string* error) const {
   const std::vector<CapturedPort> ports = serialPorts();
   if (ports.empty()) return true;
   const PortHolders holders(resolvePath("/proc"));
-  const std::string proc = directory_ + "/root/proc/";
+  const std::string proc = "root/proc/";
   // A process may come up more than once (a lock's owner may also be uninspected): its
   // directory is made each time, which is harmless, and its name written the first time it
   // is to be shown.
   std::set<int> named;
   auto writeProcess = [&](int pid, const std::optional<std::string>& name) {
     const std::string base = proc + std::to_string(pid);
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    if (ec) return fail(error, base + ": " + ec.message());
-    return !name || !named.insert(pid).second || writeNewFile(base + "/comm", *name + "\n", 0644, error);
+    if (!openDirectories(base, error)) return false;
+    return !name || !named.insert(pid).second || writeFile(base + "/comm", *name + "\n", 0644, error);
   };
 
   std::vector<PortPaths> paths;
@@ -256,16 +292,13 @@ bool MachineCapture::writePortUsers(std::string* error) const {
       if (!writeProcess(process.pid, process.name)) return false;
       // Held by its device path, which the replayed report matches by text.
       const std::string link = proc + std::to_string(process.pid) + "/fd/" + std::to_string(nextFd[process.pid]++);
-      std::error_code ec;
-      fs::create_directories(fs::path(link).parent_path(), ec);
-      if (!ec) fs::create_symlink(ports[i].paths.front(), link, ec);
-      if (ec) return fail(error, link + ": " + ec.message());
+      if (!makeLink(link, ports[i].paths.front(), error)) return false;
     }
   }
   // Counted, not named, in the report.
   for (int pid : scan.uninspected) {
     if (!writeProcess(pid, std::nullopt) ||
-        !writeNewFile(proc + std::to_string(pid) + "/fd", "", 0644, error))
+        !writeFile(proc + std::to_string(pid) + "/fd", "", 0644, error))
       return false;
   }
 
@@ -281,10 +314,10 @@ bool MachineCapture::writePortUsers(std::string* error) const {
       for (const std::string& name : port.names) {
         const std::string file = UUCPLock::lockFileName(name);
         const std::string path = from + '/' + file;
-        const std::string to = directory_ + "/root" + directory + '/' + file;
+        const std::string to = "root" + std::string(directory) + '/' + file;
         const RegularFileRead lock = readRegularFile(path, 4096);
         if (!lock.ok() || !copied.insert(to).second) continue;
-        if (!writeNewFile(to, lock.contents, 0644, error)) return false;
+        if (!writeFile(to, lock.contents, 0644, error)) return false;
         // A live owner is shown by name; a dead one stays dead.
         const std::optional<pid_t> owner = UUCPLock::recordedOwner(path);
         if (owner && *owner > 0 && holders.isAlive(*owner) && !writeProcess(*owner, holders.processName(*owner)))
@@ -321,26 +354,22 @@ std::optional<Value> MachineCapture::playedModem() const {
 
 bool MachineCapture::finish(std::string* error) {
   setTraceSink(nullptr);
-  std::string fault;
   const std::optional<Value> modem = playedModem();
   const Value registry = registrySnapshot(*RegistryStore::current());
   if (const DictionaryRef planes = registry.dictionary()) {
     const DictionaryRef script = modem ? modem->dictionary() : nullptr;
     markPortsNotPlayed(planes->get("HwService"), script ? script->get("Port").stringValue().value_or("modem") : "");
   }
-  if (!writeJsonFile(directory_ + "/registry.json", registry, &fault)) return fail(error, fault);
+  if (!writeFile("registry.json", toJson(registry) + "\n", 0644, error)) return false;
   for (const std::string& file : platformFiles()) {
     const std::string from = resolvePath(file);
-    std::error_code ec;
-    if (!fs::is_regular_file(from, ec)) continue;
-    const std::string to = directory_ + "/root" + file;
-    if (!makeParents(to, error)) return false;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) return fail(error, to + ": " + ec.message());
+    const RegularFileRead read = readRegularFile(from, kCopiedFileBytes);
+    if (read.fault == RegularFileRead::Fault::Missing || read.fault == RegularFileRead::Fault::NotRegular) continue;
+    if (!read.ok()) return fail(error, from + ": " + read.describe(kCopiedFileBytes));
+    if (!writeFile("root" + file, read.contents, 0644, error)) return false;
   }
   if (!writeDriverListing(error) || !writePortUsers(error)) return false;
-  if (modem && !writeJsonFile(directory_ + "/modem.json", *modem, &fault)) return fail(error, fault);
-  return true;
+  return !modem || writeFile("modem.json", toJson(*modem) + "\n", 0644, error);
 }
 
 }  // namespace xr

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Data.h"
+#include "platform/Posix.h"
 #include "platform/Trace.h"
 #include "platform/Value.h"
 
@@ -58,9 +59,21 @@ class MachineCapture {
   struct Key {};
 
  public:
-  MachineCapture(Key, std::string directory);
+  MachineCapture(Key, std::string directory, FileDescriptor directoryFd);
 
  private:
+  // Files, directories and links of the profile, by their path inside it ("root/proc/40/comm").
+  // Made through the directory opened at the start, never through a symbolic link and never
+  // over what exists: whatever appears in the directory while the report runs (it may be
+  // another user's) cannot lead a write outside it.
+  bool writeFile(std::string_view relative, std::string_view bytes, mode_t mode, std::string* error) const;
+  bool makeLink(std::string_view relative, const std::string& target, std::string* error) const;
+  // The directory at relative, made with those above it as needed; invalid and a message when
+  // one cannot be made or is not a directory.
+  FileDescriptor openDirectories(std::string_view relative, std::string* error) const;
+  // The directory that holds relative's last component, which goes to name.
+  FileDescriptor openParent(std::string_view relative, std::string* name, std::string* error) const;
+
   bool writeDriverListing(std::string* error) const;
   bool writePortUsers(std::string* error) const;
   std::optional<Value> playedModem() const;
@@ -78,6 +91,7 @@ class MachineCapture {
   };
 
   std::string directory_;
+  FileDescriptor directoryFd_;
   std::shared_ptr<Recording> recording_;
 };
 

@@ -8,6 +8,8 @@
 #include <tuple>
 
 #include "platform/Json.h"
+#include "platform/PlatformRoot.h"
+#include "profile/MachineCapture.h"
 #include "profile/ModemScript.h"
 #include "profile/PseudoTerminal.h"
 #include "profile/ScriptedModem.h"
@@ -146,6 +148,27 @@ TEST(CaptureReplay, UnplayedPortIsNotOpenedOnReplay) {
   EXPECT_NE(replay.out.find("\"not asked: the port could not be opened\""), std::string::npos) << replay.out;
   char byte;
   EXPECT_EQ(::read(device->masterDescriptor(), &byte, 1), -1) << "the replay wrote to this machine's device";
+}
+
+// The capture's directory may be another user's, who can add to it while the report runs.
+// A link put where a file or a directory of the profile goes is never written through: the
+// capture fails and what the link leads to stays as it was.
+TEST(CaptureReplay, WritesNothingThroughALinkPutInItsDirectory) {
+  for (const std::string planted : {"registry.json", "root"}) {
+    test::TempDirectory dir;
+    const std::string elsewhere = dir.makeDirectory("elsewhere");
+    dir.write("elsewhere/registry.json", "kept");
+    dir.write("system/var/db/modem.prefs", "{}");  // a file the capture copies under root/
+    ScopedPlatformRoot system(dir.file("system"));
+    std::string error;
+    auto capture = MachineCapture::begin(dir.file("m"), nullptr, &error);
+    ASSERT_TRUE(capture) << error;
+    fs::create_symlink(planted == "root" ? elsewhere : elsewhere + "/registry.json", dir.file("m/" + planted));
+    EXPECT_FALSE(capture->finish(&error)) << planted;
+    EXPECT_NE(error.find(dir.file("m/" + planted)), std::string::npos) << error;
+    EXPECT_EQ(test::readFile(elsewhere + "/registry.json"), "kept");
+    EXPECT_FALSE(fs::exists(elsewhere + "/var")) << planted;
+  }
 }
 
 // With nothing to find, the report is the empty machine's but for the ports section: the one
