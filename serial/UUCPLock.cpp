@@ -133,13 +133,17 @@ UUCPLock::Status UUCPLock::acquire() {
 }
 
 // Writes the lock under a name of our own first and links it into place, so that nobody ever
-// reads a lock file without its pid (and takes it for junk).
+// reads a lock file without its pid (and takes it for junk). A file already by that name (a
+// crashed process of our pid, or another user's: lock directories are open to all) is
+// unlinked, never written into.
 bool UUCPLock::take(const std::string& lockPath) {
   const std::string directory = lockPath.substr(0, lockPath.rfind('/'));
   const std::string text = pidText(::getpid());
   const std::string scratch = directory + "/LTMP." + std::to_string(::getpid());
   {
-    FileDescriptor fd(posix::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
+    constexpr int kNew = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    FileDescriptor fd(posix::open(scratch.c_str(), kNew, 0644));
+    if (!fd && errno == EEXIST && ::unlink(scratch.c_str()) == 0) fd.reset(posix::open(scratch.c_str(), kNew, 0644));
     if (!fd) return false;
     if (!writeAll(fd.get(), text)) {
       ::unlink(scratch.c_str());

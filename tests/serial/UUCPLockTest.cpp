@@ -87,6 +87,21 @@ TEST(UUCPLock, LiveOwnersMakeTheDeviceBusyAndOthersAreStale) {
   }
 }
 
+// The lock is written under a scratch name first. A file already there by that name (left by
+// an earlier process of our pid, or put there by another user: lock directories are open to
+// all) is set aside, not written into: a second name for another file stays as it was.
+TEST(UUCPLock, AFileInTheScratchFilesPlaceIsNotWrittenThrough) {
+  test::TempDirectory dir;
+  const std::string locks = dir.makeDirectory("var/lock");
+  const std::string kept = dir.write("kept", "precious\n");
+  fs::create_hard_link(kept, locks + "/LTMP." + std::to_string(::getpid()));
+  ScopedPlatformRoot root(dir.path());
+  UUCPLock lock(dir.write("dev/ttyS7", ""));
+  EXPECT_EQ(lock.acquire(), UUCPLock::Status::kAcquired);
+  EXPECT_EQ(readFile(locks + "/LCK..ttyS7"), pidText(::getpid()));
+  EXPECT_EQ(readFile(kept), "precious\n");
+}
+
 // What a file records, for reports that say who holds a port: a pid written as text or in
 // binary (a dead owner's too), or 0 for junk. (A pid padded as the convention writes it, text
 // junk and no file at all are the lock files of the linux-ports and linux-probe examples.)
