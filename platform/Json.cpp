@@ -1,9 +1,6 @@
 #include "platform/Json.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -187,16 +184,6 @@ JsonResult readJsonFileUnderPlatformRoot(std::string_view absolutePath, const Js
 
 std::string toJson(const Value& value, int indent) {
   return toOrdered(value).dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-bool writeJsonFile(const std::string& path, const Value& value, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << toJson(value) << '\n';
-  if (!out) {
-    if (error) *error = path + ": " + std::strerror(errno ? errno : EIO);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace xr

@@ -35,7 +35,4 @@ JsonResult readJsonFileUnderPlatformRoot(std::string_view absolutePath, const Js
 // are not UTF-8 are replaced, so any value can be written.
 std::string toJson(const Value& value, int indent = 2);
 
-// Writes toJson(value) and a newline; false and a message on failure.
-bool writeJsonFile(const std::string& path, const Value& value, std::string* error = nullptr);
-
 }  // namespace xr

@@ -31,8 +31,8 @@ RegistrySnapshotResult readRegistrySnapshot(const std::string& path, const Regis
 RegistrySnapshotResult parseRegistrySnapshot(std::string_view text, const std::string& name,
                                              const RegistrySnapshotLimits& limits = {});
 
-// The other way: the registry as a snapshot value, which writeJsonFile turns into a
-// registry.json that readRegistrySnapshot loads back to the same registry.
+// The other way: the registry as a snapshot value, which toJson turns into a registry.json
+// that readRegistrySnapshot loads back to the same registry.
 Value registrySnapshot(const RegistryStore& store);
 
 }  // namespace xr
