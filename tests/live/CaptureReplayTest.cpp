@@ -1,5 +1,6 @@
 // xrreport --capture on a fake system tree whose /dev/modem leads to a scripted modem, then
-// --machine on what it wrote: the same report.
+// --machine on what it wrote: the same report. And what a capture never does: let its replay
+// open the replaying machine's devices, or write through a link put into its directory.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
