@@ -354,6 +354,12 @@ std::optional<Value> MachineCapture::playedModem() const {
 
 bool MachineCapture::finish(std::string* error) {
   setTraceSink(nullptr);
+  const bool written = writeProfile(error);
+  directoryFd_.reset();
+  return written;
+}
+
+bool MachineCapture::writeProfile(std::string* error) const {
   const std::optional<Value> modem = playedModem();
   const Value registry = registrySnapshot(*RegistryStore::current());
   if (const DictionaryRef planes = registry.dictionary()) {

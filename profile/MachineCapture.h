@@ -32,8 +32,8 @@ class MachineCapture {
   // forward when it is set (--trace).
   static std::unique_ptr<MachineCapture> begin(const std::string& directory, TraceSink forward, std::string* error);
 
-  // After the report: writes the profile. False and a one-line message when a file cannot be
-  // written.
+  // After the report: writes the profile and lets go of its directory (a --watch goes on
+  // without it). False and a one-line message when a file cannot be written.
   bool finish(std::string* error);
 
   ~MachineCapture();
@@ -74,6 +74,7 @@ class MachineCapture {
   // The directory that holds relative's last component, which goes to name.
   FileDescriptor openParent(std::string_view relative, std::string* name, std::string* error) const;
 
+  bool writeProfile(std::string* error) const;
   bool writeDriverListing(std::string* error) const;
   bool writePortUsers(std::string* error) const;
   std::optional<Value> playedModem() const;

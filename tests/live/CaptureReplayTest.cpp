@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <tuple>
 
 #include "platform/Json.h"
@@ -14,6 +15,7 @@
 #include "profile/ModemScript.h"
 #include "profile/PseudoTerminal.h"
 #include "profile/ScriptedModem.h"
+#include "support/Descriptors.h"
 #include "support/FakeSystem.h"
 #include "support/RunProgram.h"
 #include "support/TempDirectory.h"
@@ -153,19 +155,27 @@ TEST(CaptureReplay, UnplayedPortIsNotOpenedOnReplay) {
 
 // The capture's directory may be another user's, who can add to it while the report runs.
 // A link put where a file or a directory of the profile goes is never written through: the
-// capture fails and what the link leads to stays as it was.
+// capture fails and what the link leads to stays as it was. Written or not, the capture holds
+// no descriptor once it has finished.
 TEST(CaptureReplay, WritesNothingThroughALinkPutInItsDirectory) {
-  for (const std::string planted : {"registry.json", "root"}) {
+  for (const std::string planted : {"", "registry.json", "root"}) {
     test::TempDirectory dir;
     const std::string elsewhere = dir.makeDirectory("elsewhere");
     dir.write("elsewhere/registry.json", "kept");
     dir.write("system/var/db/modem.prefs", "{}");  // a file the capture copies under root/
     ScopedPlatformRoot system(dir.file("system"));
+    const std::set<int> before = test::openDescriptors();
     std::string error;
     auto capture = MachineCapture::begin(dir.file("m"), nullptr, &error);
     ASSERT_TRUE(capture) << error;
-    fs::create_symlink(planted == "root" ? elsewhere : elsewhere + "/registry.json", dir.file("m/" + planted));
-    EXPECT_FALSE(capture->finish(&error)) << planted;
+    if (!planted.empty())
+      fs::create_symlink(planted == "root" ? elsewhere : elsewhere + "/registry.json", dir.file("m/" + planted));
+    EXPECT_EQ(capture->finish(&error), planted.empty()) << planted << ": " << error;
+    EXPECT_EQ(test::openDescriptors(), before) << planted;
+    if (planted.empty()) {
+      EXPECT_EQ(test::readFile(dir.file("m/root/var/db/modem.prefs")), "{}");
+      continue;
+    }
     EXPECT_NE(error.find(dir.file("m/" + planted)), std::string::npos) << error;
     EXPECT_EQ(test::readFile(elsewhere + "/registry.json"), "kept");
     EXPECT_FALSE(fs::exists(elsewhere + "/var")) << planted;
