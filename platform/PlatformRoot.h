@@ -7,7 +7,9 @@ namespace xr {
 
 // Every fixed absolute path the system names ("/var/db/modem.prefs", "/usr/sbin/lsof", driver
 // bundles...) is resolved under the platform root, "/" by default. A machine profile sets it
-// to its root/ directory. Device paths that come from the registry are used as they are.
+// to its root/ directory. Device paths that come from the registry are used as they are (a
+// port a captured profile marks as another machine's is not opened at all:
+// serial/DeviceElsewhere.h).
 std::string platformRoot();
 void setPlatformRoot(std::string root);
 
