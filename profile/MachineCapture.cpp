@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kDriverListing[] = "/usr/sbin/drvxstat";
+const char kInternalModemPort[] = "modem";  // a modem.json's port when it names none
 // Far above any preferences file or bundle information the plug-in reads.
 constexpr size_t kCopiedFileBytes = 16u << 20;
 
@@ -330,23 +331,23 @@ bool MachineCapture::writePortUsers(std::string* error) const {
 
 // One scripted modem per profile: the internal modem's when it answered, on its default port;
 // else the first other port that answered, named in "Port" by the registry's name for it.
-std::optional<Value> MachineCapture::playedModem() const {
+std::optional<MachineCapture::PlayedModem> MachineCapture::playedModem() const {
   std::vector<PortDialogue> dialogues;
   {
     std::lock_guard lock(recording_->mutex);
     dialogues = recording_->ports;
   }
   const SerialPortList ports;  // the names a modem.json's "Port" gives, by the path each is opened at
-  std::optional<Value> chosen;
+  std::optional<PlayedModem> chosen;
   for (const PortDialogue& dialogue : dialogues) {
     std::optional<Value> script = modemScript(dialogue.transfers);
     const std::optional<std::string> port =
-        dialogue.path.empty() ? "modem" : ports.serialPortNameForSerialPortPath(dialogue.path);
+        dialogue.path.empty() ? kInternalModemPort : ports.serialPortNameForSerialPortPath(dialogue.path);
     if (!script || !port) continue;  // no answer, or no port of the registry to play it on
-    if (*port == "modem") return script;
+    if (*port == kInternalModemPort) return PlayedModem{std::move(*script), *port};
     if (!chosen) {
       script->dictionary()->set("Port", *port);
-      chosen = std::move(script);
+      chosen = PlayedModem{std::move(*script), *port};
     }
   }
   return chosen;
@@ -360,12 +361,10 @@ bool MachineCapture::finish(std::string* error) {
 }
 
 bool MachineCapture::writeProfile(std::string* error) const {
-  const std::optional<Value> modem = playedModem();
+  const std::optional<PlayedModem> modem = playedModem();
   const Value registry = registrySnapshot(*RegistryStore::current());
-  if (const DictionaryRef planes = registry.dictionary()) {
-    const DictionaryRef script = modem ? modem->dictionary() : nullptr;
-    markPortsNotPlayed(planes->get("HwService"), script ? script->get("Port").stringValue().value_or("modem") : "");
-  }
+  if (const DictionaryRef planes = registry.dictionary())
+    markPortsNotPlayed(planes->get("HwService"), modem ? modem->port : "");
   if (!writeFile("registry.json", toJson(registry) + "\n", 0644, error)) return false;
   for (const std::string& file : platformFiles()) {
     const std::string from = resolvePath(file);
@@ -375,7 +374,7 @@ bool MachineCapture::writeProfile(std::string* error) const {
     if (!writeFile("root" + file, read.contents, 0644, error)) return false;
   }
   if (!writeDriverListing(error) || !writePortUsers(error)) return false;
-  return !modem || writeFile("modem.json", toJson(*modem) + "\n", 0644, error);
+  return !modem || writeFile("modem.json", toJson(modem->script) + "\n", 0644, error);
 }
 
 }  // namespace xr

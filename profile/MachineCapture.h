@@ -77,7 +77,12 @@ class MachineCapture {
   bool writeProfile(std::string* error) const;
   bool writeDriverListing(std::string* error) const;
   bool writePortUsers(std::string* error) const;
-  std::optional<Value> playedModem() const;
+  // The modem.json a profile plays, and the HwTTYDevice of the port it answers on.
+  struct PlayedModem {
+    Value script;
+    std::string port;
+  };
+  std::optional<PlayedModem> playedModem() const;
 
   // The dialogue on each port opened during the report, in the order first opened. Transfers
   // go to the port opened last: the plug-ins talk to one port at a time.

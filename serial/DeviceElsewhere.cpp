@@ -6,7 +6,6 @@ namespace xr {
 
 bool deviceIsElsewhere(const std::string& path) {
   const auto registry = RegistryStore::current();
-  if (!registry) return false;
   for (const char* key : {"HwCalloutDevice", "HwDialinDevice"}) {
     const Dictionary marked{
         {"class", Value("HwSerialBSDClient")}, {key, Value(path)}, {kDeviceElsewhereKey, Value(true)}};
