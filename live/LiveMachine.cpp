@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace xr {
 namespace {
@@ -14,6 +15,11 @@ namespace {
 const char kFamilyTable[] = "usb-modem-family.json";
 
 bool executable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
+
+// An installed directory, by its path from bin/, from the executable's directory.
+std::string fromExecutable(const std::string& executableDirectory, const char* fromBinDir) {
+  return (std::filesystem::path(executableDirectory) / fromBinDir).lexically_normal().string();
+}
 
 // The first of the candidates that exists, else the first.
 std::string firstExisting(const std::vector<std::string>& candidates) {
@@ -28,15 +34,18 @@ std::string firstExisting(const std::vector<std::string>& candidates) {
 LiveMachine::Options LiveMachine::defaults(const std::string& executableDirectory) {
   Options options;
   if (const char* root = std::getenv("XRREPORT_SYSTEM_ROOT"); root && *root) options.systemRoot = root;
-  // The build tree has everything beside xrreport; an installed host has bin/, libexec/, share/.
-  for (const std::string& dir : {executableDirectory, executableDirectory + "/../libexec/xrreport"}) {
+  // The build tree has everything beside xrreport; an installed one has the helper programs and
+  // the data files in the directories the build was configured with (cmake/XrInstall.cmake).
+  const std::string installedTools = fromExecutable(executableDirectory, XR_LIBEXECDIR_FROM_BINDIR);
+  const std::string installedData = fromExecutable(executableDirectory, XR_DATADIR_FROM_BINDIR);
+  for (const std::string& dir : {executableDirectory, installedTools}) {
     if (executable(dir + "/" + kDriverListingTool)) {
       options.toolDirectory = dir;
       break;
     }
   }
-  options.familyTablePath = firstExisting(
-      {executableDirectory + "/" + kFamilyTable, executableDirectory + "/../share/xrreport/" + kFamilyTable});
+  options.familyTablePath =
+      firstExisting({executableDirectory + "/" + kFamilyTable, installedData + "/" + kFamilyTable});
   return options;
 }
 

@@ -1,34 +1,36 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# install_test.sh BUILD_DIR: "cmake --install" into a fresh prefix, then, with no environment
+# install_test.sh BUILD_DIR BINDIR PLUGINDIR LIBEXECDIR DATADIR MANDIR DATAROOTDIR: "cmake
+# --install" into a fresh prefix (the directories are the build's, relative to the prefix; the
+# last four those of xrreport's own files, cmake/XrInstall.cmake), then, with no environment
 # set, the installed xrreport reports on an installed example and lists both plug-ins; moved
 # elsewhere, it still does. No installed file holds a path of the build tree, every RUNPATH is
 # relative to its binary, the man page formats without warnings and lists the options of
 # --help, and the bash completion completes.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+bindir=$2 plugindir=$3 libexecdir=$4 datadir=$5 mandir=$6 datarootdir=$7
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "install_test: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/first" --strip >/dev/null
 prefix=$work/first
-libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 # What the checks below do not use: the program, the plug-ins and their string tables, the
 # examples, the man page and the completion are used by them.
-for f in libexec/xrreport/modemsim libexec/xrreport/xrdrvxstat share/xrreport/usb-modem-family.json \
-  share/doc/xrreport/copyright; do
+for f in "$libexecdir/modemsim" "$libexecdir/xrdrvxstat" "$datadir/usb-modem-family.json" \
+  "$datarootdir/doc/xrreport/copyright"; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 
 # A report and the plug-in list, from / with nothing in the environment.
 check_runs() {
-  local prefix=$1 example=$1/share/xrreport/examples/serial-pellan out
-  out=$(cd / && env -i "$prefix/bin/xrreport" --machine "$example") || fail "xrreport in $prefix failed"
+  local prefix=$1 example=$1/$datadir/examples/serial-pellan out
+  out=$(cd / && env -i "$prefix/$bindir/xrreport" --machine "$example") || fail "xrreport in $prefix failed"
   [ "$out" = "$(cat "$example/expected.txt")" ] || fail "report from $prefix differs: $out"
-  out=$(cd / && env -i "$prefix/bin/xrreport" --version) || fail "xrreport --version in $prefix failed"
+  out=$(cd / && env -i "$prefix/$bindir/xrreport" --version) || fail "xrreport --version in $prefix failed"
   for bundle in XRModem XRModemPorts; do
-    grep -qF " $prefix/$libdir/xrreport/plugins/$bundle.xrplugin" <<<"$out" || fail "--version from $prefix: $out"
+    grep -qF " $prefix/$plugindir/$bundle.xrplugin" <<<"$out" || fail "--version from $prefix: $out"
   done
 }
 check_runs "$prefix"
@@ -50,11 +52,11 @@ while IFS= read -r -d '' f; do
   done
 done < <(find "$prefix" -type f -print0)
 
-warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$prefix/share/man/man1/xrreport.1.gz" 2>&1 >/dev/null)
+warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$prefix/$mandir/man1/xrreport.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man page: $warnings"
 # Its OPTIONS section lists the options --help shows ("  -h,--help  Print..."), no more, no fewer.
-help_options=$(env -i "$prefix/bin/xrreport" --help | grep -E '^  -' | awk '{print $1}' | tr ',' '\n' | sort)
-man_options=$(zcat "$prefix/share/man/man1/xrreport.1.gz" |
+help_options=$(env -i "$prefix/$bindir/xrreport" --help | grep -E '^  -' | awk '{print $1}' | tr ',' '\n' | sort)
+man_options=$(zcat "$prefix/$mandir/man1/xrreport.1.gz" |
   awk '/^\.SH/ {options = ($0 == ".SH OPTIONS")} options && previous == ".TP" {print} {previous = $0}' |
   grep -oE '\\-(\\-)?[a-z][-a-z]*' | tr -d '\\' | sort)
 [ -n "$help_options" ] && [ "$help_options" = "$man_options" ] ||
@@ -68,5 +70,5 @@ completions=$(cd "$work/profiles" && bash -c '
   complete_words xrreport --format ""
   complete_words xrreport --format = j
   complete_words xrreport --machine ""
-  complete_words xrreport --tr' _ "$prefix/share/bash-completion/completions/xrreport")
+  complete_words xrreport --tr' _ "$prefix/$datarootdir/bash-completion/completions/xrreport")
 [ "$completions" = $'text json\njson\none\n--trace' ] || fail "completions: $completions"

@@ -1,11 +1,17 @@
 // xrdrvxstat on a fake system tree: a line per driver or module, the version in parentheses
-// only when the module declares one. The live machine serves the same listing in process.
+// only when the module declares one. The live machine serves the same listing in process, and
+// an installed xrreport finds the tool and the USB modem family table in its installed layout.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "live/LiveMachine.h"
 #include "platform/Process.h"
 #include "support/FakeSystem.h"
 #include "support/RunProgram.h"
+#include "support/TempDirectory.h"
 
 namespace xr {
 namespace {
@@ -47,6 +53,31 @@ TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
   test::ProgramResult all = listing({"-l", "--root", sys.root()});
   EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5) << all.out;
   EXPECT_NE(all.out.find(" 8250 <>\n"), std::string::npos) << all.out;
+}
+
+// The directories are the ones the build is configured with (cmake/XrInstall.cmake), whatever
+// they are: a packager's -DCMAKE_INSTALL_LIBEXECDIR=lib puts the tool beside the private
+// libraries. The build tree keeps both beside xrreport, and that copy comes first.
+TEST(DriverListing, TheToolAndTheFamilyTableAreFoundInTheInstalledLayout) {
+  namespace fs = std::filesystem;
+  test::TempDirectory tree;
+  const std::string bin = tree.makeDirectory("bin");
+  // Where each goes in the tree, by its path from bin/.
+  const auto installed = [](const char* fromBin, const char* name) {
+    return (fs::path("bin") / fromBin / name).lexically_normal().string();
+  };
+  const std::string tool = tree.write(installed(XR_LIBEXECDIR_FROM_BINDIR, "xrdrvxstat"), "");
+  ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
+  const std::string table = tree.write(installed(XR_DATADIR_FROM_BINDIR, "usb-modem-family.json"), "{}");
+  LiveMachine::Options options = LiveMachine::defaults(bin);
+  EXPECT_EQ(options.toolDirectory, fs::path(tool).parent_path().string());
+  EXPECT_EQ(options.familyTablePath, table);
+
+  ASSERT_EQ(::chmod(tree.write("bin/xrdrvxstat", "").c_str(), 0755), 0);
+  const std::string besideTable = tree.write("bin/usb-modem-family.json", "{}");
+  options = LiveMachine::defaults(bin);
+  EXPECT_EQ(options.toolDirectory, bin);
+  EXPECT_EQ(options.familyTablePath, besideTable);
 }
 
 }  // namespace
