@@ -8,6 +8,13 @@
 #   LIBDIR/xrreport/plugins/*.xrplugin   the plug-in bundles
 #   LIBEXECDIR/xrreport/                 helper programs
 #   DATADIR/xrreport/                    data files; examples/ holds the machine profiles
+#
+# Modes do not follow the umask of whoever installs or packages: directories are 755, files 644
+# and programs 755 (install() gives files and programs those unless told otherwise).
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(XR_INSTALL_PROGRAM_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(XR_INSTALL_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/xrreport)
 set(XR_INSTALL_PLUGINDIR ${XR_INSTALL_PRIVATE_LIBDIR}/plugins)
 set(XR_INSTALL_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/xrreport)

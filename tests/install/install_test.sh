@@ -14,8 +14,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "install_test: $*" >&2; exit 1; }
 
-cmake --install "$build" --prefix "$work/first" --strip >/dev/null
+# Under a umask that leaves files group-writable, as some users' does: the modes must not follow it.
+(umask 0002 && cmake --install "$build" --prefix "$work/first" --strip >/dev/null)
 prefix=$work/first
+writable=$(find "$prefix" ! -type l -perm /022)
+[ -z "$writable" ] || fail "installed with the installer's umask: $writable"
 # What the checks below do not use: the program, the plug-ins and their string tables, the
 # examples, the man page and the completion are used by them.
 for f in "$libexecdir/modemsim" "$libexecdir/xrdrvxstat" "$datadir/usb-modem-family.json" \
