@@ -21,28 +21,42 @@ file(WRITE ${CMAKE_BINARY_DIR}/copyright
   " ${license_text}\n")
 install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/xrreport)
 
+# The changelog, doc/changelog in Debian's format (a native package's changelog.gz; its latest
+# entry is this version, which scripts/package checks), compressed as Debian ships it.
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/doc/changelog ${CMAKE_BINARY_DIR}/changelog
+  COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/changelog
+  DEPENDS ${CMAKE_SOURCE_DIR}/doc/changelog)
+add_custom_target(xrreport_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/xrreport)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME xrreport)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "${holder}")
 set(CPACK_PACKAGE_CONTACT "${holder} <xrmodem@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "hardware report of the machine's modems")
+# Its lines are at most 80 columns (Debian's limit, which lintian checks) once indented by one.
 set(CPACK_PACKAGE_DESCRIPTION "xrreport loads plug-in bundles and prints the report each one makes.
-The modem plug-in identifies the internal modem (identification ROM, digital-audio-bus node
-or serial modem), questions it with AT commands, looks up its driver's version and the
-configured country, and finds external USB modems. Machine profiles let it report on a
-described machine; example profiles are included.")
+The modem plug-in identifies the internal modem (identification ROM,
+digital-audio-bus node or serial modem), questions it with AT commands, looks
+up its driver's version and the configured country, and finds external USB
+modems. The modem-ports plug-in lists the machine's serial ports, what each
+is and which processes hold it. Machine profiles let it report on a described
+machine; example profiles are included.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies come from dpkg-shlibdeps; lsof is a program the plug-ins run, and
-# libudev1 a library the hot-plug watch loads when it starts (not linked, so not found).
+# Library dependencies come from dpkg-shlibdeps; lsof is a program the plug-ins run. Nothing
+# else: scripts/package checks that Depends names no package that none of the binaries need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "lsof, libudev1")
-# udev names the modem port (/dev/modem) and reports hot-plugged modems; the completion file
-# is read only where bash-completion is set up.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "lsof")
+# libudev1 is loaded only by --watch (dlopen), which runs on without it, saying so; udev names
+# the modem port (/dev/modem) and reports hot-plugged modems. The completion file is read only
+# where bash-completion is set up.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libudev1, udev")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 include(CPack)
