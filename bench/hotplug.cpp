@@ -21,7 +21,7 @@ void HotplugToFirstMatch(benchmark::State& state) {
     state.SkipWithError("umockdev's preload library could not be loaded");
     return;
   }
-  const test::UsbModem modem(gTestbed, "1-2");
+  test::UsbModem modem(gTestbed, "1-2");
   // The live machine as xrreport opens it, on "/", which the testbed stands for.
   std::string error;
   const auto live = LiveMachine::open(LiveMachine::Options{}, &error);

@@ -4,18 +4,21 @@
 
 namespace xr {
 
-// Told of every entry the HwService plane gains, on whatever thread adds it.
+// Told of every entry the HwService plane gains or loses, on whatever thread does it.
 class ReportWatch::Arrivals : public RegistryWatcher {
  public:
   void setSource(std::weak_ptr<RunLoopSource> source) { source_ = std::move(source); }
   bool wants(const RegistryEntry&, const Dictionary&) const override { return true; }
-  void entryAdded(const RegistryEntry*) override {
-    changed_ = true;
-    if (auto s = source_.lock()) s->signal();
-  }
+  void entryAdded(const RegistryEntry*) override { changed(); }
+  void entryRemoved(const RegistryEntry*) override { changed(); }
   bool take() { return changed_.exchange(false); }
 
  private:
+  void changed() {
+    changed_ = true;
+    if (auto s = source_.lock()) s->signal();
+  }
+
   std::weak_ptr<RunLoopSource> source_;
   std::atomic<bool> changed_{false};
 };

@@ -10,11 +10,11 @@
 
 namespace xr {
 
-// Keeps a machine's report current after it was printed: each time the registry gains
-// entries (a device plugged in, or a test adding one) the report is made again, on the
-// calling thread's run loop, and printed when it differs from the last one printed. On the
-// live machine the watch also waits on the registry's feed, so arrivals reach the registry
-// while nothing else runs the loop.
+// Keeps a machine's report current after it was printed: each time the registry gains or
+// loses entries (a device plugged in or pulled out, or a test adding one) the report is made
+// again, on the calling thread's run loop, and printed when it differs from the last one
+// printed. On the live machine the watch also waits on the registry's feed, so arrivals and
+// removals reach the registry while nothing else runs the loop.
 class ReportWatch {
  public:
   // The whole report as it is printed; nullopt and a message when it cannot be made.

@@ -22,7 +22,7 @@ class LiveMachine {
     std::string systemRoot = "/";     // where sys/, dev/, proc/ and the lock directories are
     std::string toolDirectory;        // where our driver-listing tool is; empty: none
     std::string familyTablePath;      // the USB modem family table; empty or missing: empty table
-    bool followDeviceChanges = true;  // arrivals reach the registry (a watch); off: a snapshot
+    bool followDeviceChanges = true;  // arrivals and removals reach the registry (a watch); off: a snapshot
   };
 
   // The options xrreport uses: the tool and the family table beside the executable or in

@@ -209,6 +209,29 @@ std::vector<const RegistryEntry*> LiveRegistry::addDevice(std::string_view sysfs
   return added;
 }
 
+size_t LiveRegistry::removeDevice(std::string_view sysfsPath) {
+  const std::string path = normalizePath(sysfsPath);
+  auto under = [&](std::string_view key) {
+    if (key.starts_with("tty:")) key.remove_prefix(4);
+    return key.starts_with(path) && (key.size() == path.size() || key[path.size()] == '/');
+  };
+  std::set<const RegistryEntry*> gone;
+  for (const auto& [key, entry] : entries_) {
+    if (under(key)) gone.insert(entry);
+  }
+  auto belowGone = [&](const RegistryEntry* e) {
+    for (e = e->parent(); e; e = e->parent()) {
+      if (gone.count(e)) return true;
+    }
+    return false;
+  };
+  for (const RegistryEntry* entry : gone) {
+    if (!belowGone(entry)) store_->removeEntry(entry);
+  }
+  // What hung below them went with them (a port below a driver that was unbound).
+  return std::erase_if(entries_, [&](const auto& item) { return gone.count(item.second) || belowGone(item.second); });
+}
+
 std::optional<LiveRegistry::TtyInfo> LiveRegistry::readTty(const std::string& ttyPath) const {
   TtyInfo tty;
   tty.path = ttyPath;

@@ -111,6 +111,11 @@ class LiveRegistry {
   // entries already there are not added again. Gives the entries added, parents first;
   // empty when the device adds nothing (virtual tty, type-0 slot, vanished, unknown kind).
   std::vector<const RegistryEntry*> addDevice(std::string_view sysfsPath);
+  // Takes out what the sysfs device at that path, and every device below it, contributed (a
+  // device unplugged: "/sys/devices/.../1-2"; a driver unbound: ".../1-2:1.0/driver"), so
+  // that what comes back at the same path is read anew. Gives the number of entries taken
+  // out; controllers stay.
+  size_t removeDevice(std::string_view sysfsPath);
 
  private:
   struct DevLinks;
@@ -133,7 +138,7 @@ class LiveRegistry {
   UsbFamilyTable family_;
   std::shared_ptr<RegistryStore> store_;
   RegistryEntry* platform_ = nullptr;
-  // Entries already added, by what they stand for (a sysfs path, "usb1", "tty:<path>").
+  // Entries in the registry, by what they stand for (a sysfs path, "usb1", "tty:<path>").
   std::map<std::string, RegistryEntry*> entries_;
 };
 

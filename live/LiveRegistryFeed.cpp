@@ -19,7 +19,14 @@ void LiveRegistryFeed::pump(RegistryStore& store) {
   std::vector<DeviceEvent> events = monitor_->drain();
   if (&store != registry_.store().get()) return;
   for (const DeviceEvent& event : events) {
-    if (event.action == "add" || event.action == "bind") registry_.addDevice(event.sysfsPath);
+    // What leaves is taken out, so that what comes back at its sysfs path (the same socket,
+    // another device) is read anew, and a port moved to another socket is not listed twice.
+    if (event.action == "add" || event.action == "bind")
+      registry_.addDevice(event.sysfsPath);
+    else if (event.action == "remove")
+      registry_.removeDevice(event.sysfsPath);
+    else if (event.action == "unbind")
+      registry_.removeDevice(event.sysfsPath + "/driver");
   }
 }
 

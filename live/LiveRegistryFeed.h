@@ -11,9 +11,10 @@ namespace xr {
 
 // Keeps the live registry current: every device the monitor reports added becomes its
 // registry entries (LiveRegistry::addDevice), which fire first-match notifications as any
-// added entry does. Set on the live registry's store, it is pumped by the run-loop sources of
-// the store's notification ports (and of xrreport --watch) whenever the monitor is readable.
-// Entries are never taken out of a registry, so removals are not followed.
+// added entry does; every device removed, or driver unbound, takes its entries out
+// (LiveRegistry::removeDevice). Set on the live registry's store, it is pumped by the run-loop
+// sources of the store's notification ports (and of xrreport --watch) whenever the monitor is
+// readable.
 class LiveRegistryFeed : public RegistryFeed {
  public:
   // The monitor must have been opened before the registry was built, so nothing arriving in

@@ -120,6 +120,38 @@ RegistryEntry* RegistryStore::addEntry(std::string_view parentPath, std::string 
   return addEntry(parent, std::move(name), std::move(className), std::move(properties));
 }
 
+bool RegistryStore::removeEntry(const RegistryEntry* entry) {
+  if (!entry || !entry->parent_) return false;
+  std::vector<std::shared_ptr<RegistryWatcher>> told;
+  {
+    std::lock_guard lock(mutex_);
+    // In its plane only while every entry up to the root is among its parent's children.
+    auto slotIn = [](const RegistryEntry* e) {
+      auto& siblings = e->parent_->children_;
+      return std::find_if(siblings.begin(), siblings.end(), [e](const auto& c) { return c.get() == e; });
+    };
+    const RegistryEntry* top = entry;
+    for (; top->parent_; top = top->parent_) {
+      if (slotIn(top) == top->parent_->children_.end()) return false;
+    }
+    if (top != serviceRoot_.get() && top != deviceTreeRoot_.get()) return false;
+    std::vector<const RegistryEntry*> below;
+    collect(entry, true, &below);
+    entryCount_ -= below.size() + 1;
+    auto slot = slotIn(entry);
+    removed_.push_back(std::move(*slot));
+    entry->parent_->children_.erase(slot);
+    if (entry->plane_ == &servicePlane_) {
+      std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
+      for (const auto& w : watchers_) {
+        if (auto watcher = w.lock()) told.push_back(std::move(watcher));
+      }
+    }
+  }
+  for (const auto& watcher : told) watcher->entryRemoved(entry);
+  return true;
+}
+
 void RegistryStore::setProperty(const RegistryEntry* entry, const std::string& key, Value value) {
   if (!entry) return;
   std::lock_guard lock(mutex_);

@@ -58,13 +58,17 @@ class RegistryWatcher {
   virtual ~RegistryWatcher() = default;
   // Called without the store's lock held.
   virtual void entryAdded(const RegistryEntry* entry) = 0;
+  // An entry of the HwService plane taken out with everything below it (a device unplugged);
+  // called without the store's lock held, for the top of what was taken out only.
+  virtual void entryRemoved(const RegistryEntry*) {}
   // Whether the watcher wants to hear about the entry; called with the lock held.
   virtual bool wants(const RegistryEntry& entry, const Dictionary& properties) const = 0;
 };
 
 // Brings the machine's changes into a store (the live machine's device monitor). Its
 // descriptor turns readable when there is news; the notification ports wait on it in their
-// run-loop source and pump it there, so arrivals are added on the thread whose loop runs.
+// run-loop source and pump it there, so arrivals and removals are made on the thread whose
+// loop runs.
 class RegistryFeed {
  public:
   virtual ~RegistryFeed() = default;
@@ -75,7 +79,8 @@ class RegistryFeed {
 };
 
 // The in-memory registry: two planes, "HwService" and "HwDeviceTree", each a tree under its
-// root entry. Entries are never removed, so entry pointers stay valid as long as the store.
+// root entry. An entry taken out of its plane is no longer found, walked or matched, but is
+// kept, so entry pointers (and the handles out for them) stay valid as long as the store.
 // Safe to use from several threads.
 class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
  public:
@@ -103,6 +108,9 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // The same under the entry at path ("HwService:usb/hub"); nullptr when there is none.
   RegistryEntry* addEntry(std::string_view parentPath, std::string name, std::string className,
                           DictionaryRef properties = nullptr);
+  // Takes the entry and everything below it out of its plane (a device gone) and tells the
+  // watchers. False for a plane's root or an entry already out.
+  bool removeEntry(const RegistryEntry* entry);
   void setProperty(const RegistryEntry* entry, const std::string& key, Value value);
   // The first entry of the plane, in pre-order from its root, whose property key equals value.
   const RegistryEntry* findEntry(std::string_view plane, const std::string& key, const Value& value) const;
@@ -164,7 +172,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   const std::string deviceTreePlane_{kDeviceTreePlane};
   std::unique_ptr<RegistryEntry> serviceRoot_;
   std::unique_ptr<RegistryEntry> deviceTreeRoot_;
-  size_t entryCount_ = 2;
+  size_t entryCount_ = 2;  // in the planes
+  std::vector<std::unique_ptr<RegistryEntry>> removed_;  // out of their planes, kept for their pointers
   std::vector<std::weak_ptr<RegistryWatcher>> watchers_;
   std::shared_ptr<RegistryFeed> feed_;
   std::atomic<int64_t> handles_{0};

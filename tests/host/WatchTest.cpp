@@ -15,8 +15,8 @@
 namespace xr {
 namespace {
 
-// Arrivals from another thread make the report again on the loop's thread; only a changed one
-// is printed. (What the modem report says of a second modem is the usb-two example's.)
+// Arrivals and removals from another thread make the report again on the loop's thread; only
+// a changed one is printed. (What the modem report says of a second modem is the usb-two example's.)
 TEST(ReportWatch, ReportsAgainOnArrivalsAndPrintsOnlyWhatChanged) {
   auto store = RegistryStore::create();
   RegistryEntry* usb = store->addEntry(store->root("HwService"), "usb", "HwUSBHub");
@@ -53,6 +53,13 @@ TEST(ReportWatch, ReportsAgainOnArrivalsAndPrintsOnlyWhatChanged) {
   EXPECT_EQ(watch.run(loop, "one modem"), "");
   EXPECT_EQ(made, 2);
   EXPECT_EQ(printed, std::vector<std::string>{"two modems"});
+
+  // A device pulled out makes the report again too.
+  next = "one modem";
+  std::thread([&] { store->removeEntry(store->entryAtPath("HwService:usb/USB Modem")); }).join();
+  EXPECT_EQ(watch.run(loop, "two modems"), "");
+  EXPECT_EQ(made, 3);
+  EXPECT_EQ(printed, (std::vector<std::string>{"two modems", "one modem"}));
 
   next = std::nullopt;
   store->addEntry(usb, "Mouse", "HwUSBDevice");

@@ -12,6 +12,7 @@
 
 #include "live/LiveMachine.h"
 #include "platform/RunLoop.h"
+#include "ports/PortInventory.h"
 #include "support/Descriptors.h"
 #include "support/ProcessResources.h"
 #include "support/RegistryTesting.h"
@@ -98,6 +99,44 @@ TEST_F(HotplugTest, ArrivalsWhileArmedReachTheCallbackOnceThroughTheRunLoop) {
     live.reset();
     EXPECT_FALSE(store->feed());  // the monitor closes with the machine, not with the store
   }
+}
+
+// A modem pulled out and plugged in again, in another socket or with another device in its
+// socket, is listed where it is now and as what it is now, once.
+TEST_F(HotplugTest, UnpluggedDevicesLeaveTheRegistry) {
+  auto first = std::make_unique<test::UsbModem>(gTestbed, "1-2", "First Modem");
+  first->addTty(0);
+  std::unique_ptr<LiveMachine> live = openLiveMachine();
+  ASSERT_TRUE(live);
+  auto store = live->registry().store();
+  auto listed = [&] {
+    std::vector<std::string> out;
+    for (const SerialPortRecord& port : PortInventory::harvest(*store)) {
+      out.push_back(port.kernelName + " at " + (port.usb ? port.usb->portPath.value_or("?") : "?") + ": " +
+                    (port.usb ? port.usb->product.value_or("?") : "?"));
+    }
+    return out;
+  };
+  {
+    test::PortDiscovery discovery;
+    EXPECT_EQ(discovery.ports, std::vector<std::string>{"ttyACM0"});
+
+    // Moved to the next socket: it keeps its name.
+    first->unplug();
+    test::UsbModem moved(gTestbed, "1-3", "First Modem");
+    moved.addTty(0);
+    runFor(discovery, 2);
+    EXPECT_EQ(listed(), std::vector<std::string>{"ttyACM0 at 3: First Modem"});
+
+    // Another modem in that socket, with the same names and sysfs paths.
+    moved.unplug();
+    test::UsbModem other(gTestbed, "1-3", "Other Modem");
+    other.addTty(0);
+    runFor(discovery, 3);
+    EXPECT_EQ(discovery.ports, (std::vector<std::string>{"ttyACM0", "ttyACM0", "ttyACM0"}));
+    EXPECT_EQ(listed(), std::vector<std::string>{"ttyACM0 at 3: Other Modem"});
+  }
+  EXPECT_TRUE(test::allGivenBack(*store));
 }
 
 // umockdev and GLib make some objects (an eventfd among them) on first use, at a moment that

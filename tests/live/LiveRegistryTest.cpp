@@ -224,6 +224,37 @@ TEST(LiveRegistry, AddDeviceAddsWhatIsMissingOnce) {
   EXPECT_TRUE(live.addDevice("/sys/devices/nowhere").empty());
 }
 
+// What a device leaves is taken out, below it included and nothing beside it, and what comes
+// back at its path is read anew: another driver bound, another device in the socket.
+TEST(LiveRegistry, RemovedDevicesAreReadAnewWhenTheyComeBack) {
+  FakeSystem sys;
+  sys.usbModem();
+  const std::string neighbour = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.30";
+  sys.device(neighbour, "usb", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"busnum", "1"}}, "usb");
+  sys.link("/sys/bus/usb/devices/1-2.30", neighbour);
+  LiveRegistry live({sys.root(), {}});
+  live.build();
+  const RegistryStore& store = *live.store();
+  const std::string interfaceEntry = "HwService:platform/usb1/Tarvo USB Modem/1-2.3:1.0";
+
+  // Unbound: the driver and its port go, the interface stays; bound to another driver.
+  EXPECT_EQ(live.removeDevice(kUsbInterface + "/driver"), 2u);
+  EXPECT_EQ(store.entryAtPath(interfaceEntry + "/cdc_acm"), nullptr);
+  sys.device(kUsbInterface, "usb", {}, "option", "option");
+  EXPECT_EQ(live.addDevice(kAcm).size(), 2u);
+  EXPECT_NE(store.entryAtPath(interfaceEntry + "/option/ttyACM0"), nullptr);
+
+  // Pulled out, and another modem in its socket.
+  EXPECT_EQ(live.removeDevice(kUsbDevice), 4u);
+  EXPECT_EQ(live.removeDevice(kUsbDevice), 0u);
+  EXPECT_EQ(store.entryAtPath("HwService:platform/usb1/Tarvo USB Modem"), nullptr);
+  EXPECT_NE(store.entryAtPath("HwService:platform/usb1/USB Device"), nullptr);
+  sys.attribute(kUsbDevice + "/product", "Other Modem");
+  EXPECT_EQ(live.addDevice(kAcm).size(), 4u);
+  EXPECT_NE(store.entryAtPath("HwService:platform/usb1/Other Modem/1-2.3:1.0/option/ttyACM0"), nullptr);
+  EXPECT_EQ(store.matchingEntries(Dictionary{{"class", "HwSerialBSDClient"}}).size(), 1u);
+}
+
 // Link targets are taken relative to the link's directory; ".." never climbs above the root.
 TEST(SysfsTree, PathsAreNormalisedAndClimbed) {
   EXPECT_EQ(normalizePath("/sys/class/tty/../../devices/./pnp0/"), "/sys/devices/pnp0");

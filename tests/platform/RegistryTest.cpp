@@ -93,6 +93,25 @@ TEST_F(RegistryTest, PlaneIteratorIsDepthFirstPreOrder) {
   EXPECT_EQ(it, 0u);
 }
 
+// A removed entry leaves its plane with all below it; a handle out for it still reads it.
+TEST_F(RegistryTest, RemovedEntriesLeaveThePlaneAndStayReadable) {
+  const RegistryObject modem{RegistryEntryFromPath(access_, "HwService:pci/modem")};
+  const RegistryEntry* entry = RegistryStore::entryOfHandle(modem.get());
+  const size_t before = store_->entryCount();
+  EXPECT_TRUE(store_->removeEntry(entry));
+  EXPECT_EQ(store_->entryCount(), before - 2);
+  RegistryHandle it = 0;
+  ASSERT_EQ(RegistryPlaneIterator(access_, "HwService", true, &it), kRegistrySuccess);
+  EXPECT_EQ(drain(it), (std::vector<std::string>{"pci", "serial", "usb", "m1", "pci", "x"}));
+  EXPECT_EQ(RegistryEntryFromPath(access_, "HwService:pci/modem/driver"), 0u);
+  EXPECT_TRUE(RegistryEntryProperty(modem.get(), "compatible"));
+  // Once only, and never a root or what went with it.
+  EXPECT_FALSE(store_->removeEntry(entry));
+  EXPECT_FALSE(store_->removeEntry(store_->firstChild(entry, "HwService")));
+  EXPECT_FALSE(store_->removeEntry(store_->root("HwService")));
+  EXPECT_EQ(store_->entryCount(), before - 2);
+}
+
 TEST_F(RegistryTest, MatchingComparesClassExactlyAndEveryOtherKey) {
   auto with = [](const char* cls, const char* key, Value value) {
     return makeDictionary({{"class", cls}, {key, std::move(value)}});

@@ -24,10 +24,11 @@ inline std::string owned(gchar* s) {
 struct UsbModem {
   UMockdevTestbed* testbed;
   std::string device, interface;
-  UsbModem(UMockdevTestbed* bed, const std::string& name) : testbed(bed) {
+  std::vector<std::string> ttys;
+  UsbModem(UMockdevTestbed* bed, const std::string& name, const std::string& product = "Test Modem") : testbed(bed) {
     device = owned(umockdev_testbed_add_device(testbed, "usb", name.c_str(), nullptr, "idVendor", "1234", "idProduct",
                                                "5678", "bcdDevice", "0100", "busnum", "1", "devpath", "2", "product",
-                                               "Test Modem", nullptr, "DEVTYPE", "usb_device", nullptr));
+                                               product.c_str(), nullptr, "DEVTYPE", "usb_device", nullptr));
     interface = owned(umockdev_testbed_add_device(testbed, "usb", (name + ":1.0").c_str(), device.c_str(),
                                                   "bInterfaceNumber", "00", "bInterfaceClass", "02",
                                                   "bInterfaceSubClass", "02", "bInterfaceProtocol", "01", nullptr,
@@ -35,14 +36,26 @@ struct UsbModem {
     umockdev_testbed_set_attribute_link(testbed, interface.c_str(), "driver", "../../../bus/usb/drivers/cdc_acm");
   }
   // A tty below the interface; adding it sends its "add" event, read when the loop next runs.
-  std::string addTty(int minor) const {
+  std::string addTty(int minor) {
     const std::string name = "ttyACM" + std::to_string(minor);
     std::string tty = owned(umockdev_testbed_add_device(testbed, "tty", name.c_str(), interface.c_str(), "dev",
                                                         ("166:" + std::to_string(minor)).c_str(), nullptr,
                                                         "DEVNAME", ("/dev/" + name).c_str(), nullptr));
     // sysfs links a class device to the device it belongs to; the testbed does not.
     umockdev_testbed_set_attribute_link(testbed, tty.c_str(), "device", "..");
+    ttys.push_back(tty);
     return tty;
+  }
+  // Pulled out: the kernel's "remove" events, children first, and its sysfs tree gone.
+  void unplug() {
+    // The testbed takes out only the class link of the device it is given.
+    ttys.push_back(interface);
+    ttys.push_back(device);
+    for (const std::string& path : ttys) {
+      umockdev_testbed_uevent(testbed, path.c_str(), "remove");
+      umockdev_testbed_remove_device(testbed, path.c_str());
+    }
+    ttys.clear();
   }
 };
 
