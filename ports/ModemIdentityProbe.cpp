@@ -56,7 +56,7 @@ ModemIdentityProbe::ModemIdentityProbe(Timing timing) : timing_(timing) {}
 ModemIdentity ModemIdentityProbe::probe(const SerialPortRecord& port) const {
   ModemIdentity identity;
   // The port holds the device's UUCP lock and its exclusive mode while open, and refuses a
-  // device another program has locked.
+  // device another program has locked or holds in exclusive use.
   TTYPort line;
   line.setPath(port.openPath);
   line.setSerialOptions("8-N-1");
@@ -64,7 +64,9 @@ ModemIdentity ModemIdentityProbe::probe(const SerialPortRecord& port) const {
   line.setStartReadMechOnOpen(true);
   line.open();
   if (!line.portOpened()) {
-    identity.failure = line.busyHolderPid() != 0 ? "xrport_probe_locked" : "xrport_probe_unopenable";
+    identity.failure = line.busyHolderPid() != 0 ? "xrport_probe_locked"
+                       : line.busyInExclusiveUse() ? "xrport_probe_held"
+                                                   : "xrport_probe_unopenable";
     return identity;
   }
 

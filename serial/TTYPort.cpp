@@ -55,6 +55,7 @@ void TTYPort::open() {
   if (_portOpened || !_path) return;
   const std::string& path = *_path;
   _busyHolderPid = 0;
+  _busyInExclusiveUse = false;
   if (deviceIsElsewhere(path)) {
     traceNote(path, ": not opened: a device of the machine this profile was captured on");
     return;
@@ -94,6 +95,16 @@ void TTYPort::open() {
               std::strerror(flagsSet ? errno : flagsError));
     (void)_calls.close(_descriptor.release());
     _portOpened = false;
+    return;
+  }
+  // Root opens a tty that another program holds in exclusive use all the same. That program's
+  // line (a modem manager's, a GPS daemon's: they take no lock file) is left as it is: not
+  // set up, not written to, and its exclusive mode kept. Not the last close, so no hang-up.
+  int exclusive = 0;
+  if (_calls.ioctl(fd, TIOCGEXCL, reinterpret_cast<long>(&exclusive)) == 0 && exclusive != 0) {
+    _busyInExclusiveUse = true;
+    traceNote(path, ": busy: in exclusive use");
+    (void)_calls.close(_descriptor.release());
     return;
   }
   // Should a signal end the process while the line is open, its settings are put back.

@@ -20,7 +20,7 @@ class DataHandler;
 // hardware flow control, starts the data handler's read thread on it, and on close puts
 // the saved attributes back. The port owns its descriptor.
 // While open it is the line's only user: it holds the device's UUCP lock (a device another
-// program has locked is not opened at all) and the tty's exclusive mode.
+// program has locked or holds in exclusive use is left alone) and the tty's exclusive mode.
 class TTYPort {
  public:
   static std::shared_ptr<TTYPort> sharedTTYPort();
@@ -71,6 +71,8 @@ class TTYPort {
   // open from happening (0 when none did).
   std::vector<std::string> heldLockPaths() const { return _lock ? _lock->heldPaths() : std::vector<std::string>{}; }
   pid_t busyHolderPid() const { return _busyHolderPid; }
+  // Whether the last open found the tty in another opener's exclusive use (and left it so).
+  bool busyInExclusiveUse() const { return _busyInExclusiveUse; }
 
   const struct termios& originalAttributes() const { return _origAttributes; }
   const struct termios& currentAttributes() const { return _curAttributes; }
@@ -94,6 +96,7 @@ class TTYPort {
   std::unique_ptr<UUCPLock> _lock;  // held while open
   std::vector<CleanupEntry> _lockCleanup;  // its files, removed should a signal end the process
   pid_t _busyHolderPid = 0;
+  bool _busyInExclusiveUse = false;
 };
 
 // The termios speed constant for a rate in bits per second; nullopt for a rate it lacks.

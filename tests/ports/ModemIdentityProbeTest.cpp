@@ -3,6 +3,7 @@
 #include "ports/ModemIdentityProbe.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <filesystem>
 
@@ -93,6 +94,19 @@ TEST_F(ModemIdentityProbeTest, AsksOnlyWhatItMustAndLeavesNoLock) {
     EXPECT_EQ(modem->receivedCommands(), c.asked);
     EXPECT_TRUE(std::filesystem::is_empty(root_.file("var/lock")));
   }
+}
+
+// A program that opened the port after the holders pass and took it for its own use (as modem
+// managers do, without a lock file) keeps it, even from root.
+TEST_F(ModemIdentityProbeTest, APortInAnotherProgramsExclusiveUseIsNotAsked) {
+  auto modem = start(R"({"Responses": {"AT+GMI": "Halden"}})");
+  ASSERT_TRUE(modem);
+  ASSERT_EQ(ioctl(modem->lineDescriptor(), TIOCEXCL), 0);
+  EXPECT_EQ(ModemIdentityProbe(kTiming).probe(port(modem->devicePath())).failure, "xrport_probe_held");
+  EXPECT_EQ(modem->receivedCommands(), Strings{});
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(modem->lineDescriptor(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
 }
 
 }  // namespace

@@ -171,6 +171,33 @@ TEST_F(TTYPortOnPty, FailedOpenLeavesNothingBehindAndSaysWhy) {
   setTraceSink(nullptr);
 }
 
+// A line another program holds in exclusive use (as modem managers and GPS daemons hold theirs,
+// without a lock file) is that program's: root could open it all the same, but the port leaves
+// its settings, its exclusive mode and its lock alone.
+TEST_F(TTYPortOnPty, ALineInAnotherProgramsExclusiveUseIsLeftAlone) {
+  std::vector<std::string> trace;
+  setTraceSink([&](std::string_view line) { trace.emplace_back(line); });
+  ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCEXCL), 0);
+  PosixCalls::Table table = PosixCalls::system().table();
+  table.tcsetattr = [](int, int, const struct termios*) {
+    ADD_FAILURE() << "changed the other program's line";
+    return 0;
+  };
+  calls_ = PosixCalls(table);
+  port_.open();
+  setTraceSink(nullptr);
+  EXPECT_FALSE(port_.portOpened());
+  EXPECT_TRUE(port_.busyInExclusiveUse());
+  port_.close();
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1) << "the other program's exclusive mode was cleared";
+  EXPECT_FALSE(std::filesystem::exists(lockFile_));
+  EXPECT_TRUE(trace.size() == 1 && trace[0].ends_with(" note  " + pty_->slavePath() + ": busy: in exclusive use"))
+      << testing::PrintToString(trace);
+  ASSERT_EQ(ioctl(pty_->slaveDescriptor(), TIOCNXCL), 0);
+}
+
 TEST_F(TTYPortOnPty, SpeedAndFramingApplyToTheOpenLine) {
   port_.open();
   port_.adjustOpenedPortSpeed(57600);
