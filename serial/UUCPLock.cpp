@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,15 +24,36 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The pid written in a lock file, whether or not it lives; 0 for none or junk. Text (ten
-// digits and a newline, the usual form) or the four binary bytes of older programs.
-pid_t recordedPid(const std::string& lockPath) {
+// A lock file as read through one descriptor: the pid written in it, whether or not it lives
+// (0 for none or junk), and which file that was. Text (ten digits and a newline, the usual
+// form) or the four binary bytes of older programs.
+struct LockFileContents {
+  bool present = false;  // a file of some kind is at the name
+  pid_t pid = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+LockFileContents readLockFile(const std::string& lockPath) {
+  LockFileContents found;
+  struct stat named{};
+  if (::lstat(lockPath.c_str(), &named) != 0) {
+    found.present = errno != ENOENT;
+    return found;
+  }
+  found.present = true;
+  found.device = named.st_dev;
+  found.inode = named.st_ino;
+  if (!S_ISREG(named.st_mode)) return found;  // junk, and never opened: it may be a device
   FileDescriptor fd(posix::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
   struct stat st{};
-  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  // Another file than the one named a moment ago is read as junk: the caller looks again.
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != named.st_dev ||
+      st.st_ino != named.st_ino)
+    return found;
   char text[32];
   const ssize_t n = posix::read(fd.get(), text, sizeof text - 1);
-  if (n <= 0) return 0;
+  if (n <= 0) return found;
   long pid = 0;
   // Four bytes with a zero among them are the binary form: a text pid has none, and a pid (at
   // most 2^22) always has a zero high byte. Its low bytes may well look like digits.
@@ -46,10 +69,40 @@ pid_t recordedPid(const std::string& lockPath) {
       pid = pid * 10 + (text[at] - '0');
     }
   }
-  return pid > 0 && pid <= 0x3fffffff ? static_cast<pid_t>(pid) : 0;
+  found.pid = pid > 0 && pid <= 0x3fffffff ? static_cast<pid_t>(pid) : 0;
+  return found;
 }
 
+pid_t recordedPid(const std::string& lockPath) { return readLockFile(lockPath).pid; }
+
 bool alive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+// An flock of the lock directory, held while a stale lock is judged, removed and replaced.
+// Without it two takers that find the same stale lock both remove it, the later one the lock
+// the earlier one has just made in its place, and both use the device. Programs that do not
+// take it are not kept out. Waited for a bounded time only: its holders hold it for a few
+// system calls, and a stopped one must not stop every report.
+class StaleLockGuard {
+ public:
+  explicit StaleLockGuard(const std::string& directory)
+      : fd_(posix::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK)) {
+    constexpr int kTries = 1000;
+    constexpr struct timespec kPause{0, 1000000};  // 1 ms
+    if (!fd_) return;  // a directory that cannot be read: judged unguarded
+    for (int tries = 1; ::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0; ++tries) {
+      if (errno != EWOULDBLOCK || tries == kTries) {
+        timedOut_ = errno == EWOULDBLOCK;  // else a file system without flock
+        return;
+      }
+      ::nanosleep(&kPause, nullptr);
+    }
+  }
+  bool timedOut() const { return timedOut_; }
+
+ private:
+  FileDescriptor fd_;  // closing it gives the flock back
+  bool timedOut_ = false;
+};
 
 std::string pidText(pid_t pid) {
   char text[16];
@@ -100,9 +153,9 @@ pid_t UUCPLock::liveOwner(const std::string& lockPath) {
 }
 
 std::optional<pid_t> UUCPLock::recordedOwner(const std::string& lockPath) {
-  struct stat st{};
-  if (::lstat(lockPath.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
-  return recordedPid(lockPath);
+  const LockFileContents found = readLockFile(lockPath);
+  if (!found.present) return std::nullopt;
+  return found.pid;
 }
 
 UUCPLock::Status UUCPLock::acquire() {
@@ -150,20 +203,26 @@ bool UUCPLock::take(const std::string& lockPath) {
       return false;
     }
   }
-  bool taken = false;
-  for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
-    if (::link(scratch.c_str(), lockPath.c_str()) == 0) {
-      taken = true;
-      break;
-    }
-    if (errno != EEXIST) break;
-    if (const pid_t owner = liveOwner(lockPath)) {
-      _holder = owner;
+  const auto linkInPlace = [&] { return ::link(scratch.c_str(), lockPath.c_str()) == 0 ? 0 : errno; };
+  int error = linkInPlace();
+  for (int attempt = 0; attempt < 3 && error == EEXIST; ++attempt) {
+    const StaleLockGuard guard(directory);
+    if (guard.timedOut()) break;
+    const LockFileContents found = readLockFile(lockPath);
+    if (found.pid != 0 && alive(found.pid)) {
+      _holder = found.pid;
       _holderPath = lockPath;
       break;
     }
-    ::unlink(lockPath.c_str());  // stale: a dead owner's, or junk
+    // Stale: a dead owner's, or junk. Removed only while it is still the file just judged
+    // (gone or replaced since: look again), and replaced before the guard is given back.
+    struct stat now{};
+    if (found.present && ::lstat(lockPath.c_str(), &now) == 0 && now.st_dev == found.device &&
+        now.st_ino == found.inode)
+      ::unlink(lockPath.c_str());
+    error = linkInPlace();
   }
+  const bool taken = error == 0;
   ::unlink(scratch.c_str());
   if (taken) _held.push_back(lockPath);
   return taken;

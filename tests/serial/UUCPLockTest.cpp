@@ -1,11 +1,16 @@
 // Lock files of live, dead and junk owners.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 
 #include "platform/PlatformRoot.h"
+#include "platform/Posix.h"
 #include "platform/Process.h"
 #include "serial/UUCPLock.h"
 #include "support/TempDirectory.h"
@@ -126,6 +131,68 @@ TEST(UUCPLock, RecordedOwnerOfTextBinaryAndJunkFiles) {
   }
   test::TempDirectory dir;
   EXPECT_EQ(UUCPLock::recordedOwner(dir.makeDirectory("LCK..ttyS9")), 0) << "not a file: junk";
+}
+
+// Two reports find one stale lock at once. One judges it stale and is held up right there (the
+// other is an idle-class process on this process's CPU, so this one, woken by its read of the
+// lock, runs first); this one replaces the stale lock meanwhile. The device still gets only
+// one holder: the one held up must not remove the lock made in the stale one's place.
+TEST(UUCPLock, TwoTakersOfOneStaleLockNeverBothHoldIt) {
+  test::TempDirectory dir;
+  const pid_t dead = deadPid();
+  ASSERT_NE(dead, 0);
+  const std::string lock = dir.write("LCK..ttyS9", pidText(dead));
+  struct OneCPU {
+    cpu_set_t before;
+    bool pinned = false;
+    OneCPU() {
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(sched_getcpu(), &one);
+      pinned = sched_getaffinity(0, sizeof before, &before) == 0 && sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~OneCPU() {
+      if (pinned) sched_setaffinity(0, sizeof before, &before);
+    }
+  } cpu;
+  ASSERT_TRUE(cpu.pinned);
+  FileDescriptor reads(inotify_init1(IN_CLOEXEC));
+  ASSERT_GE(inotify_add_watch(reads.get(), lock.c_str(), IN_CLOSE_NOWRITE), 0);
+  FileDescriptor answerRead, answerWrite, goRead, goWrite;
+  ASSERT_TRUE(makePipe(&answerRead, &answerWrite) && makePipe(&goRead, &goWrite));
+
+  const pid_t other = fork();
+  if (other == 0) {
+    goWrite.reset();
+    const sched_param idle{};
+    (void)sched_setscheduler(0, SCHED_IDLE, &idle);
+    UUCPLock theirs("/dev/ttyS9", {dir.path()});
+    const char took = theirs.acquire() == UUCPLock::Status::kAcquired ? 'y' : 'n';
+    (void)!write(answerWrite.get(), &took, 1);
+    char go;
+    (void)!read(goRead.get(), &go, 1);  // holds the lock till then
+    _exit(0);
+  }
+  ASSERT_GT(other, 0);
+  // Its first read is its look over the lock directories; its second, when its own lock could
+  // not be linked into place, is where it judges the lock it found there.
+  for (int seen = 0; seen < 2;) {
+    pollfd watching{reads.get(), POLLIN, 0};
+    ASSERT_EQ(poll(&watching, 1, 20000), 1) << "the other taker never read the lock";  // a watchdog
+    alignas(inotify_event) char events[4096];
+    const ssize_t n = read(reads.get(), events, sizeof events);
+    ASSERT_GT(n, 0);
+    for (ssize_t at = 0; at < n; ++seen) at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(events + at)->len;
+  }
+  UUCPLock ours("/dev/ttyS9", {dir.path()});
+  const bool weTook = ours.acquire() == UUCPLock::Status::kAcquired;
+  char theyTook = 0;
+  EXPECT_EQ(read(answerRead.get(), &theyTook, 1), 1);
+  EXPECT_NE(weTook, theyTook == 'y') << "held by both, or by neither";
+  EXPECT_EQ(UUCPLock::recordedOwner(lock), weTook ? ::getpid() : other);
+  goWrite.reset();
+  int status = 0;
+  EXPECT_EQ(waitpid(other, &status, 0), other);
 }
 
 TEST(UUCPLock, ReleaseLeavesALockThatReplacedOurs) {
