@@ -53,7 +53,9 @@ void runKind(Kind kind) {
     }
     switch (kind) {
       case Kind::Terminal:
-        // TCSANOW: waiting for output to drain could wait for ever on a flow-controlled line.
+        // Nothing waits for output to drain, which on a flow-controlled line could take for
+        // ever: TCSANOW, and unsent output dropped, so that the close at exit does not wait.
+        ::tcflush(slot.fd, TCIOFLUSH);
         ::tcsetattr(slot.fd, TCSANOW, &slot.saved);
         ::ioctl(slot.fd, TIOCNXCL);  // exclusive use belongs to the tty and would outlive us
         break;

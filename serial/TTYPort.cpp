@@ -125,6 +125,9 @@ void TTYPort::close() {
   if (_descriptor.valid()) {
     // A send after this must write nothing, not reach whatever takes the number next.
     if (_dataHandler->descriptor() == _descriptor.get()) _dataHandler->setDescriptor(-1);
+    // What we sent that the line has not taken is dropped: a UART's last close waits for its
+    // output to drain (30 s by default, for ever if so set), and with CTS low it never does.
+    (void)::tcflush(_descriptor.get(), TCIOFLUSH);
     (void)_calls.tcsetattr(_descriptor.get(), TCSANOW, &_origAttributes);
     // Exclusive mode belongs to the tty, not to this descriptor: it would outlive our close.
     (void)_calls.ioctl(_descriptor.get(), TIOCNXCL);
