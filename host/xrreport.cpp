@@ -62,10 +62,14 @@ void openStandardDescriptors() {
 }
 
 // Tools are waited for by their own pid, which a host that ignores SIGCHLD would take away;
-// a signal that ends the report first puts back what it changed (SignalCleanup).
+// a signal that ends the report first puts back what it changed (SignalCleanup). A reader of
+// the output or the trace that goes away (`| head`) must not end the report in the middle of
+// the modem dialogue, line raw and lock file left, as SIGPIPE would from whichever thread
+// wrote: the write fails instead, and a report that cannot be printed says so.
 void prepareProcess() {
   openStandardDescriptors();
   ::signal(SIGCHLD, SIG_DFL);
+  ::signal(SIGPIPE, SIG_IGN);
   SignalCleanup::installSignalHandlers();
 #if defined(__SANITIZE_THREAD__)
   // The thread sanitizer's runtime sets up a thread's signal bookkeeping at the thread's first

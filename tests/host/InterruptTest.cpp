@@ -1,5 +1,6 @@
 // xrreport as a real process in the ways a user's shell can hurt it: a signal in the middle of
-// the modem dialogue or of a tool that hangs, and standard descriptors closed before it starts.
+// the modem dialogue or of a tool that hangs, a reader of its trace that goes away, and
+// standard descriptors closed before it starts.
 #include <signal.h>
 #include <unistd.h>
 
@@ -91,6 +92,27 @@ TEST_P(ToolInterruptTest, ItsWholeGroupEnds) {
 std::string signalName(const ::testing::TestParamInfo<int>& info) { return sigabbrev_np(info.param); }
 INSTANTIATE_TEST_SUITE_P(Signals, DialogueInterruptTest, ::testing::Values(SIGINT, SIGHUP), signalName);
 INSTANTIATE_TEST_SUITE_P(Signals, ToolInterruptTest, ::testing::Values(SIGTERM), signalName);
+
+// The reader of the trace goes away while the modem's line is held (`--trace 2>&1 | head`):
+// the report goes on without its trace, gives the line's lock file back and prints. The pipe is
+// closed after the modem's first reply, in the pause before the next command.
+TEST(BrokenPipe, TheTraceReaderGoingAwayEndsNothingHalfway) {
+  test::TempDirectory dir;
+  const std::string m = dir.copy(kExamples + "/serial-pellan", "m");
+  const std::string locks = dir.makeDirectory("m/root/run/lock");
+  auto report = test::startProgram(kXrreport, {"--machine", m, "--trace"});
+  ASSERT_TRUE(report);
+  FileDescriptor trace = report->takeErrors();
+  const std::string read =
+      test::readUntil(trace.get(), [](const std::string& got) { return got.find(" read ") != std::string::npos; });
+  ASSERT_NE(read.find(" read "), std::string::npos) << "the modem never answered: " << read;
+  ASSERT_FALSE(fs::is_empty(locks)) << "the line was opened without its lock file";
+  trace.reset();
+  const test::ProgramResult ended = test::finishProgram(*report);
+  EXPECT_TRUE(ended.exited && ended.status == 0) << (ended.exited ? "status " : "signal ") << ended.status;
+  EXPECT_EQ(ended.out, test::readFile(kExamples + "/serial-pellan/expected.txt"));
+  EXPECT_TRUE(fs::is_empty(locks)) << "a lock file outlived the report";
+}
 
 // Closed standard descriptors are taken by /dev/null before anything else opens: the report is
 // never written into the modem's line (serial-pellan's scripted modem is the first thing
