@@ -181,7 +181,11 @@ int run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    if (e.get_exit_code() == 0) {  // --help, written like a report: a lost usage is an error
+      app.exit(e);
+      std::cout << std::flush;
+      return std::cout ? kReported : unusable("standard output cannot be written");
+    }
     std::cerr << "xrreport: " << e.what() << "\n\n" << app.help();
     return kBadCommandLine;
   }

@@ -116,8 +116,8 @@ TEST(BrokenPipe, TheTraceReaderGoingAwayEndsNothingHalfway) {
 
 // Closed standard descriptors are taken by /dev/null before anything else opens: the report is
 // never written into the modem's line (serial-pellan's scripted modem is the first thing
-// xrreport opens), and a closed standard output still fails the write. The shell closes them
-// and becomes xrreport.
+// xrreport opens), and a closed standard output still fails the write, the usage's too (as
+// does a full one). The shell closes them and becomes xrreport.
 TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
   const std::string pellan = kExamples + "/serial-pellan";
   struct Case {
@@ -126,6 +126,8 @@ TEST(StandardDescriptors, ClosedOnesAreNeverTheModemLine) {
     std::string out, err;
   } cases[] = {
       {">&-", "", 1, "", "xrreport: standard output cannot be written\n"},
+      {">&-", " --help", 1, "", "xrreport: standard output cannot be written\n"},
+      {">/dev/full", " --help", 1, "", "xrreport: standard output cannot be written\n"},
       {"<&- 2>&-", " --trace", 0, test::readFile(pellan + "/expected.txt"), ""},
   };
   for (const Case& c : cases) {
