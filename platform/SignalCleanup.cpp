@@ -12,7 +12,7 @@ namespace xr::SignalCleanup {
 namespace {
 
 enum State : int { kFree, kFilling, kReady, kRunning };
-enum class Kind { Terminal, LockFile, ProcessGroup };
+enum class Kind { Terminal, LockFile, ProcessGroup, Directory };
 
 struct Slot {
   std::atomic<int> state{kFree};
@@ -65,6 +65,9 @@ void runKind(Kind kind) {
       case Kind::LockFile:
         ::unlink(slot.path);
         break;
+      case Kind::Directory:
+        ::rmdir(slot.path);
+        break;
     }
   }
 }
@@ -100,10 +103,16 @@ int addTerminal(int fd, const struct termios& saved) {
   });
 }
 
-int addLockFile(const std::string& path) {
+namespace {
+int addPath(Kind kind, const std::string& path) {
   if (path.empty() || path.size() >= PATH_MAX) return -1;
-  return add(Kind::LockFile, [&](Slot& s) { std::memcpy(s.path, path.c_str(), path.size() + 1); });
+  return add(kind, [&](Slot& s) { std::memcpy(s.path, path.c_str(), path.size() + 1); });
 }
+}  // namespace
+
+int addLockFile(const std::string& path) { return addPath(Kind::LockFile, path); }
+
+int addDirectory(const std::string& path) { return addPath(Kind::Directory, path); }
 
 int addProcessGroup(pid_t group) {
   if (group <= 1) return -1;  // never "every process" or init's group
@@ -122,6 +131,7 @@ void run() {
   runKind(Kind::Terminal);
   runKind(Kind::ProcessGroup);
   runKind(Kind::LockFile);
+  runKind(Kind::Directory);
 }
 
 bool installSignalHandlers() {

@@ -8,9 +8,10 @@
 namespace xr {
 
 // What must be put right when the process is ended by a signal in the middle of a report: a
-// line's settings to restore, a lock file to remove, a tool's process group to kill. Owners
-// register what they hold and withdraw it before they give it back themselves (restore before
-// close, withdraw before unlink, before reaping the group's leader).
+// line's settings to restore, a lock file to remove, a tool's process group to kill, an output
+// directory made for the report, still empty, to remove. Owners register what they hold and
+// withdraw it before they give it back themselves (restore before close, withdraw before
+// unlink, before reaping the group's leader).
 //
 // The tables are fixed in size and lock-free, so run() may be called from a signal handler.
 // A full table refuses a registration (the holder then just goes without the safety net).
@@ -22,10 +23,13 @@ constexpr int kSlots = 32;
 int addTerminal(int fd, const struct termios& saved);
 int addLockFile(const std::string& path);
 int addProcessGroup(pid_t group);
+// Removed only while empty (rmdir).
+int addDirectory(const std::string& path);
 // Forgets one entry; nothing for -1.
 void withdraw(int token);
 
-// Does every registered action once, in the order lines, process groups, lock files.
+// Does every registered action once, in the order lines, process groups, lock files,
+// directories.
 // Async-signal-safe.
 void run();
 

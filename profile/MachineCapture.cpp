@@ -11,7 +11,9 @@
 #include <mutex>
 #include <set>
 #include <system_error>
+#include <utility>
 
+#include "platform/BlockedSignals.h"
 #include "platform/Json.h"
 #include "platform/PlatformRoot.h"
 #include "platform/Process.h"
@@ -83,13 +85,20 @@ void markPortsNotPlayed(const Value& entry, const std::string& played) {
 
 }  // namespace
 
-MachineCapture::MachineCapture(Key, std::string directory, FileDescriptor directoryFd)
+MachineCapture::MachineCapture(Key, std::string directory, FileDescriptor directoryFd, bool madeDirectory)
     : directory_(std::move(directory)),
       directoryFd_(std::move(directoryFd)),
-      recording_(std::make_shared<Recording>()) {}
+      recording_(std::make_shared<Recording>()),
+      madeDirectory_(madeDirectory) {
+  if (madeDirectory_) {
+    std::error_code ec;
+    directoryCleanup_ = CleanupEntry(SignalCleanup::addDirectory(fs::absolute(directory_, ec).string()));
+  }
+}
 
-FileDescriptor MachineCapture::openDirectories(std::string_view relative, std::string* error) const {
+FileDescriptor MachineCapture::openDirectories(std::string_view relative, std::string* error, bool make) const {
   std::string walked = directory_;
+  std::string inside;
   FileDescriptor dir(::fcntl(directoryFd_.get(), F_DUPFD_CLOEXEC, 0));
   while (dir && !relative.empty()) {
     const size_t slash = relative.find('/');
@@ -97,23 +106,30 @@ FileDescriptor MachineCapture::openDirectories(std::string_view relative, std::s
     relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
     if (name.empty()) continue;
     walked += "/" + name;
+    inside += (inside.empty() ? "" : "/") + name;
     if (name == "." || name == "..") {
       errno = EINVAL;
       dir.reset();
-    } else if (::mkdirat(dir.get(), name.c_str(), 0755) == 0 || errno == EEXIST) {
-      dir = FileDescriptor(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    } else {
-      dir.reset();
+      continue;
     }
+    if (make && ::mkdirat(dir.get(), name.c_str(), 0755) == 0) {
+      made_.push_back({inside, true});
+    } else if (make && errno != EEXIST) {
+      dir.reset();
+      continue;
+    }
+    dir = FileDescriptor(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   if (!dir) fail(error, walked + ": " + std::strerror(errno));
   return dir;
 }
 
-FileDescriptor MachineCapture::openParent(std::string_view relative, std::string* name, std::string* error) const {
+FileDescriptor MachineCapture::openParent(std::string_view relative, std::string* name, std::string* error,
+                                          bool make) const {
   const size_t slash = relative.rfind('/');
   *name = std::string(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
-  return openDirectories(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash), error);
+  return openDirectories(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash), error,
+                         make);
 }
 
 bool MachineCapture::writeFile(std::string_view relative, std::string_view bytes, mode_t mode,
@@ -122,6 +138,7 @@ bool MachineCapture::writeFile(std::string_view relative, std::string_view bytes
   const FileDescriptor dir = openParent(relative, &name, error);
   if (!dir) return false;
   FileDescriptor fd(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (fd) made_.push_back({std::string(relative), false});
   if (!fd || posix::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
     return fail(error, directory_ + "/" + std::string(relative) + ": cannot be written: " + std::strerror(errno));
   return true;
@@ -133,10 +150,28 @@ bool MachineCapture::makeLink(std::string_view relative, const std::string& targ
   if (!dir) return false;
   if (::symlinkat(target.c_str(), dir.get(), name.c_str()) != 0)
     return fail(error, directory_ + "/" + std::string(relative) + ": " + std::strerror(errno));
+  made_.push_back({std::string(relative), false});
   return true;
 }
 
-MachineCapture::~MachineCapture() { setTraceSink(nullptr); }
+// Names inside the directory, reached as they were made: never through a link, so nothing a
+// link put there (by whoever else can write to it) leads to is touched. Once only.
+void MachineCapture::discard() {
+  for (auto made = made_.rbegin(); made != made_.rend(); ++made) {
+    std::string name, ignored;
+    if (const FileDescriptor dir = openParent(made->relative, &name, &ignored, false))
+      ::unlinkat(dir.get(), name.c_str(), made->directory ? AT_REMOVEDIR : 0);
+  }
+  made_.clear();
+  directoryFd_.reset();
+  directoryCleanup_.reset();  // withdrawn before it is removed here
+  if (std::exchange(madeDirectory_, false)) ::rmdir(directory_.c_str());
+}
+
+MachineCapture::~MachineCapture() {
+  setTraceSink(nullptr);
+  if (!finished_) discard();
+}
 
 const std::vector<std::string>& MachineCapture::platformFiles() {
   static const std::vector<std::string> files = [] {
@@ -152,7 +187,8 @@ const std::vector<std::string>& MachineCapture::platformFiles() {
 std::unique_ptr<MachineCapture> MachineCapture::begin(const std::string& directory, TraceSink forward,
                                                       std::string* error) {
   std::error_code ec;
-  if (fs::exists(directory, ec)) {
+  const bool existed = fs::exists(directory, ec);
+  if (existed) {
     if (!fs::is_directory(directory, ec)) {
       fail(error, directory + ": exists and is not a directory; nothing captured");
       return nullptr;
@@ -168,7 +204,7 @@ std::unique_ptr<MachineCapture> MachineCapture::begin(const std::string& directo
     fail(error, directory + ": " + (ec ? ec.message() : std::string(std::strerror(errno))));
     return nullptr;
   }
-  auto capture = std::make_unique<MachineCapture>(Key{}, directory, std::move(directoryFd));
+  auto capture = std::make_unique<MachineCapture>(Key{}, directory, std::move(directoryFd), !existed);
   // The serial layer traces from its reader thread too.
   setTraceSink([recording = capture->recording_, forward = std::move(forward)](std::string_view line) {
     if (std::optional<std::string> opened = parseOpenedLine(line)) {
@@ -355,9 +391,17 @@ std::optional<MachineCapture::PlayedModem> MachineCapture::playedModem() const {
 
 bool MachineCapture::finish(std::string* error) {
   setTraceSink(nullptr);
-  const bool written = writeProfile(error);
+  // A signal now ends the process once the profile is whole or taken back (a few files, and a
+  // driver listing that is read in this process on a live machine).
+  const BlockedSignals held = BlockedSignals::termination();
+  if (!writeProfile(error)) {
+    discard();
+    return false;
+  }
+  finished_ = true;
+  directoryCleanup_.reset();
   directoryFd_.reset();
-  return written;
+  return true;
 }
 
 bool MachineCapture::writeProfile(std::string* error) const {

@@ -8,6 +8,7 @@
 
 #include "platform/Data.h"
 #include "platform/Posix.h"
+#include "platform/SignalCleanup.h"
 #include "platform/Trace.h"
 #include "platform/Value.h"
 
@@ -34,6 +35,10 @@ class MachineCapture {
 
   // After the report: writes the profile and lets go of its directory (a --watch goes on
   // without it). False and a one-line message when a file cannot be written.
+  // A capture that ends without its whole profile (finish fails or is never called) takes back
+  // what it wrote, and the directory when begin made it, so nothing is left that replays as
+  // another machine; a signal during the report (SignalCleanup) removes that directory, still
+  // empty then, and one during finish waits until the profile is whole.
   bool finish(std::string* error);
 
   ~MachineCapture();
@@ -59,7 +64,7 @@ class MachineCapture {
   struct Key {};
 
  public:
-  MachineCapture(Key, std::string directory, FileDescriptor directoryFd);
+  MachineCapture(Key, std::string directory, FileDescriptor directoryFd, bool madeDirectory);
 
  private:
   // Files, directories and links of the profile, by their path inside it ("root/proc/40/comm").
@@ -68,11 +73,14 @@ class MachineCapture {
   // another user's) cannot lead a write outside it.
   bool writeFile(std::string_view relative, std::string_view bytes, mode_t mode, std::string* error) const;
   bool makeLink(std::string_view relative, const std::string& target, std::string* error) const;
-  // The directory at relative, made with those above it as needed; invalid and a message when
-  // one cannot be made or is not a directory.
-  FileDescriptor openDirectories(std::string_view relative, std::string* error) const;
+  // The directory at relative, made with those above it as needed (unless make is false);
+  // invalid and a message when one cannot be made or is not a directory.
+  FileDescriptor openDirectories(std::string_view relative, std::string* error, bool make = true) const;
   // The directory that holds relative's last component, which goes to name.
-  FileDescriptor openParent(std::string_view relative, std::string* name, std::string* error) const;
+  FileDescriptor openParent(std::string_view relative, std::string* name, std::string* error,
+                            bool make = true) const;
+  // Removes what this capture made, last first, and its directory when begin made it.
+  void discard();
 
   bool writeProfile(std::string* error) const;
   bool writeDriverListing(std::string* error) const;
@@ -99,6 +107,14 @@ class MachineCapture {
   std::string directory_;
   FileDescriptor directoryFd_;
   std::shared_ptr<Recording> recording_;
+  bool madeDirectory_;  // by begin, and not yet taken back
+  CleanupEntry directoryCleanup_;  // while the report runs: the directory begin made
+  struct Made {
+    std::string relative;
+    bool directory;
+  };
+  mutable std::vector<Made> made_;  // every file, directory and link written, in order
+  bool finished_ = false;
 };
 
 }  // namespace xr

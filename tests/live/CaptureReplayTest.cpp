@@ -1,6 +1,7 @@
 // xrreport --capture on a fake system tree whose /dev/modem leads to a scripted modem, then
 // --machine on what it wrote: the same report. And what a capture never does: let its replay
 // open the replaying machine's devices, or write through a link put into its directory.
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -179,7 +180,57 @@ TEST(CaptureReplay, WritesNothingThroughALinkPutInItsDirectory) {
     EXPECT_NE(error.find(dir.file("m/" + planted)), std::string::npos) << error;
     EXPECT_EQ(test::readFile(elsewhere + "/registry.json"), "kept");
     EXPECT_FALSE(fs::exists(elsewhere + "/var")) << planted;
+    // What the capture wrote before it failed goes again; what it did not write stays.
+    std::set<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.file("m"))) left.insert(entry.path().string());
+    EXPECT_EQ(left, std::set<std::string>{dir.file("m/" + planted)});
   }
+}
+
+// A capture that ends without its profile (its report interrupted by a signal, or not printed)
+// leaves no directory behind, which would replay as a machine with nothing in it; a directory
+// that was there, empty, stays empty.
+TEST(CaptureReplay, AnUnfinishedCaptureLeavesNoDirectoryBehind) {
+  test::FakeSystem sys;
+  auto line = PseudoTerminal::open();  // the modem: it never answers
+  ASSERT_TRUE(line);
+  machineWithModem(sys, line->slavePath());
+  const std::map<std::string, std::string> env{{"XRREPORT_SYSTEM_ROOT", sys.root()}};
+  test::TempDirectory out;
+  const std::string made = out.file("made"), empty = out.makeDirectory("empty");
+
+  for (const std::string& profile : {made, empty}) {
+    SCOPED_TRACE(profile);
+    auto report = test::startProgram(kXrreport, {"--capture", profile}, env);
+    ASSERT_TRUE(report);
+    const std::string written = test::readUntil(line->masterDescriptor(), [](const std::string& got) {
+      return got.find("AT") != std::string::npos;
+    });
+    ASSERT_NE(written.find("AT"), std::string::npos) << "the report never reached the modem";
+    ASSERT_EQ(::kill(report->pid(), SIGINT), 0);
+    const test::ProgramResult ended = test::finishProgram(*report);
+    EXPECT_TRUE(!ended.exited && ended.status == SIGINT) << ended.status << " " << ended.err;
+    EXPECT_EQ(fs::exists(profile), profile == empty);
+  }
+
+  test::FakeSystem quick;
+  quick.nothingToFind();
+  for (const std::string& profile : {made, empty}) {
+    SCOPED_TRACE(profile);
+    const test::ProgramResult r = test::runProgram("/bin/sh", {"-c", "exec \"$0\" --capture \"$1\" >&-", kXrreport, profile},
+                                                   {{"XRREPORT_SYSTEM_ROOT", quick.root()}});
+    EXPECT_TRUE(r.exited && r.status == 1) << r.status << " " << r.err;
+    EXPECT_EQ(r.err, "xrreport: standard output cannot be written\n");
+    EXPECT_EQ(fs::exists(profile), profile == empty);
+    EXPECT_TRUE(profile != empty || fs::is_empty(profile));
+  }
+
+  // Never finished in this process either: what it made goes with it.
+  std::string error;
+  auto capture = MachineCapture::begin(made, nullptr, &error);
+  ASSERT_TRUE(capture) << error;
+  capture.reset();
+  EXPECT_FALSE(fs::exists(made));
 }
 
 // With nothing to find, the report is the empty machine's but for the ports section: the one
