@@ -41,6 +41,8 @@ void ReportWatch::update() {
   if (!arrivals_->take()) return;
   std::string error;
   std::optional<std::string> report = make_(&error);
+  // The report's plug-ins are gone: nothing holds the entries of unplugged devices now.
+  store_->freeRemovedEntries();
   if (!report) {
     error_ = error.empty() ? "the report could not be made" : error;
   } else if (*report != last_) {

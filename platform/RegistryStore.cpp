@@ -152,6 +152,13 @@ bool RegistryStore::removeEntry(const RegistryEntry* entry) {
   return true;
 }
 
+size_t RegistryStore::freeRemovedEntries() {
+  std::vector<std::unique_ptr<RegistryEntry>> freed;
+  std::lock_guard lock(mutex_);
+  if (handles_.load() == 0) freed.swap(removed_);
+  return removed_.size();
+}
+
 void RegistryStore::setProperty(const RegistryEntry* entry, const std::string& key, Value value) {
   if (!entry) return;
   std::lock_guard lock(mutex_);

@@ -80,7 +80,7 @@ class RegistryFeed {
 
 // The in-memory registry: two planes, "HwService" and "HwDeviceTree", each a tree under its
 // root entry. An entry taken out of its plane is no longer found, walked or matched, but is
-// kept, so entry pointers (and the handles out for them) stay valid as long as the store.
+// kept until freeRemovedEntries, so entry pointers and the handles out for them stay valid.
 // Safe to use from several threads.
 class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
  public:
@@ -111,6 +111,10 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // Takes the entry and everything below it out of its plane (a device gone) and tells the
   // watchers. False for a plane's root or an entry already out.
   bool removeEntry(const RegistryEntry* entry);
+  // Frees the entries removeEntry took out, unless a handle is out (it may be for one of
+  // them). Only where no other thread can hold an entry pointer: between two reports of a
+  // watch, which would otherwise keep every device ever unplugged. Gives how many are kept.
+  size_t freeRemovedEntries();
   void setProperty(const RegistryEntry* entry, const std::string& key, Value value);
   // The first entry of the plane, in pre-order from its root, whose property key equals value.
   const RegistryEntry* findEntry(std::string_view plane, const std::string& key, const Value& value) const;
@@ -173,7 +177,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::unique_ptr<RegistryEntry> serviceRoot_;
   std::unique_ptr<RegistryEntry> deviceTreeRoot_;
   size_t entryCount_ = 2;  // in the planes
-  std::vector<std::unique_ptr<RegistryEntry>> removed_;  // out of their planes, kept for their pointers
+  std::vector<std::unique_ptr<RegistryEntry>> removed_;  // out of their planes, not yet freed
   std::vector<std::weak_ptr<RegistryWatcher>> watchers_;
   std::shared_ptr<RegistryFeed> feed_;
   std::atomic<int64_t> handles_{0};

@@ -49,7 +49,9 @@ TEST(ReportWatch, ReportsAgainOnArrivalsAndPrintsOnlyWhatChanged) {
   EXPECT_TRUE(printed.empty());
 
   next = "two modems";
-  std::thread([&] { store->addEntry(usb, "USB Modem", "HwUSBDevice"); }).join();
+  DictionaryRef modemProperties = makeDictionary();
+  const std::weak_ptr<Dictionary> modemHeld = modemProperties;
+  std::thread([&] { store->addEntry(usb, "USB Modem", "HwUSBDevice", std::move(modemProperties)); }).join();
   EXPECT_EQ(watch.run(loop, "one modem"), "");
   EXPECT_EQ(made, 2);
   EXPECT_EQ(printed, std::vector<std::string>{"two modems"});
@@ -60,6 +62,7 @@ TEST(ReportWatch, ReportsAgainOnArrivalsAndPrintsOnlyWhatChanged) {
   EXPECT_EQ(watch.run(loop, "two modems"), "");
   EXPECT_EQ(made, 3);
   EXPECT_EQ(printed, (std::vector<std::string>{"two modems", "one modem"}));
+  EXPECT_TRUE(modemHeld.expired()) << "an unplugged device is kept after the report";
 
   next = std::nullopt;
   store->addEntry(usb, "Mouse", "HwUSBDevice");

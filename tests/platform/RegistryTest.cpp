@@ -110,6 +110,9 @@ TEST_F(RegistryTest, RemovedEntriesLeaveThePlaneAndStayReadable) {
   EXPECT_FALSE(store_->removeEntry(store_->firstChild(entry, "HwService")));
   EXPECT_FALSE(store_->removeEntry(store_->root("HwService")));
   EXPECT_EQ(store_->entryCount(), before - 2);
+  // Kept while a handle is out (a watch frees them between reports, when none is).
+  EXPECT_EQ(store_->freeRemovedEntries(), 1u);
+  EXPECT_TRUE(RegistryEntryProperty(modem.get(), "compatible"));
 }
 
 TEST_F(RegistryTest, MatchingComparesClassExactlyAndEveryOtherKey) {
