@@ -74,7 +74,7 @@ struct LiveRegistry::DevLinks {
   ArrayRef linksTo(const std::string& kernel, std::optional<dev_t> number) const {
     auto out = makeArray();
     for (const Link& link : links) {
-      if (link.finalName == kernel || (link.number && number && *link.number == *number)) out->push_back(link.path);
+      if (link.finalName == kernel || (link.number && number && *link.number == *number)) out->emplace_back(link.path);
     }
     return out;
   }
