@@ -70,8 +70,10 @@ SerialPortRecord record(const RegistryStore& registry, const RegistryEntry* port
     }
   }
 
+  // /dev/modem leads to the user's modem wherever it is; one on USB (a udev rule's link to a
+  // ttyACM or ttyUSB port) is no internal modem.
   if (r.name == "modem")
-    r.kind = SerialPortKind::InternalModem;
+    r.kind = interfaceSeen ? SerialPortKind::USBModem : SerialPortKind::InternalModem;
   else if (atInterface)
     r.kind = SerialPortKind::USBModem;
   else if (usbSerial)

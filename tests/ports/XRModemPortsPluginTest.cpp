@@ -44,6 +44,35 @@ TEST(XRModemPortsPluginTest, ReportsWhatItCanOfAVanishedPortWithAByteName) {
   EXPECT_TRUE(std::filesystem::is_empty(root.file("var/lock")));
 }
 
+// /dev/modem leads to the user's modem wherever it is: one below a USB interface is no internal
+// one, and stays a port --probe may ask.
+TEST(XRModemPortsPluginTest, TheModemPortIsInternalOnlyOffUSB) {
+  struct Case {
+    const char* name;
+    bool usb, atInterface, usbSerial;
+    SerialPortKind kind;
+  } cases[] = {
+      {"on a UART", false, false, false, SerialPortKind::InternalModem},
+      {"CDC ACM modem", true, true, false, SerialPortKind::USBModem},
+      {"modem on a USB serial adapter", true, false, true, SerialPortKind::USBModem},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto store = RegistryStore::create();
+    RegistryEntry* parent = store->root(RegistryStore::kServicePlane);
+    if (c.usb) {
+      parent = store->addEntry(parent, "Modem", "HwUSBDevice", makeDictionary({{"idVendor", 0x2f1a}}));
+      parent = store->addEntry(parent, "1-2:1.0", "HwUSBInterface",
+                               makeDictionary({{"ATCommandInterface", c.atInterface}}));
+    }
+    parent = store->addEntry(parent, "driver", "HwSerialDriver", makeDictionary({{"usbSerial", c.usbSerial}}));
+    test::listSerialPort(*store, "modem", "/dev/modem", parent);
+    const std::vector<SerialPortRecord> ports = PortInventory::harvest(*store);
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].kind, c.kind);
+  }
+}
+
 // The pass begun as the plug-in loads is used only for the ports it scanned: a port that came
 // or went since would be given another port's holders.
 TEST(XRModemPortsPluginTest, AnEarlyPassServesOnlyTheSamePorts) {
