@@ -291,12 +291,13 @@ bool PortHolders::isAlive(int pid) const {
 }
 
 std::optional<std::string> PortHolders::processName(int pid) const {
-  FileDescriptor fd(posix::open((procRoot_ + "/" + std::to_string(pid) + "/comm").c_str(), O_RDONLY));
-  if (!fd) return std::nullopt;
-  char buffer[256];
-  const ssize_t n = posix::read(fd.get(), buffer, sizeof buffer);
-  if (n <= 0) return std::nullopt;
-  std::string name(buffer, static_cast<size_t>(n));
+  // Only a regular file of its own, read without blocking: a profile's tree may put a FIFO
+  // there (the report would hang), a device, or a link to any file of this machine.
+  const std::string path = procRoot_ + "/" + std::to_string(pid) + "/comm";
+  RegularFileRead read =
+      readRegularFileFrom(posix::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW), 256);
+  if (!read.ok() || read.contents.empty()) return std::nullopt;
+  std::string name = std::move(read.contents);
   while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) name.pop_back();
   return name;
 }

@@ -1,5 +1,6 @@
 // The holders pass over real processes on a real pty, over a profile-like tree, and as a user
 // who cannot read every process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,6 +95,23 @@ TEST_F(FakeProcTest, LeavesOutTheKernelThreadsKthreaddLists) {
 }
 
 // Run as nobody in a child: a process whose fd/ cannot be read is counted, not left out.
+// A name is read only from a regular file of the tree's own: a FIFO would hang the report,
+// a link could show any file of the reporting machine as a process name.
+TEST_F(FakeProcTest, ReadsANameOnlyFromARegularFileOfItsOwn) {
+  const PortHolders holders(dir_.file("proc"));
+  const std::string comm = dir_.file("proc/11/comm");
+  fs::remove(comm);
+  fs::create_symlink(dir_.write("secret", "SECRET\n"), comm);
+  EXPECT_EQ(holders.processName(11), std::nullopt);
+  fs::remove(comm);
+  ASSERT_EQ(mkfifo(comm.c_str(), 0600), 0);
+  // A writer with something written, so that a blocking read would return, not hang the test.
+  const int writer = open(comm.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_EQ(write(writer, "FIFO\n", 5), 5);
+  EXPECT_EQ(holders.processName(11), std::nullopt);
+  close(writer);
+}
+
 TEST_F(FakeProcTest, CountsProcessesItCannotInspect) {
   process(20, "secret", {{"5", "/dev/ttyXR1"}});
   fs::permissions(dir_.path(), fs::perms::all, fs::perm_options::add);
