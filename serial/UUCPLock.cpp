@@ -120,8 +120,13 @@ std::vector<std::string> UUCPLock::defaultDirectories() {
   std::set<std::pair<dev_t, ino_t>> seen;  // /var/lock is often a link to /run/lock
   for (const char* directory : {"/var/lock", "/run/lock"}) {
     std::string path = resolvePath(directory);
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    // Only where the path leads inside the platform root: a profile's var/lock linked out of
+    // its root would have our locks made, and stale ones removed, elsewhere on this machine.
+    const FileDescriptor inside(openUnderPlatformRoot(directory, O_RDONLY | O_DIRECTORY));
+    struct stat st{}, insideSt{};
+    if (!inside || ::fstat(inside.get(), &insideSt) != 0 || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_dev != insideSt.st_dev || st.st_ino != insideSt.st_ino)
+      continue;
     if (seen.insert({st.st_dev, st.st_ino}).second) directories.push_back(std::move(path));
   }
   return directories;

@@ -110,6 +110,17 @@ TEST(UUCPLock, AFileInTheScratchFilesPlaceIsNotWrittenThrough) {
 // What a file records, for reports that say who holds a port: a pid written as text or in
 // binary (a dead owner's too), or 0 for junk. (A pid padded as the convention writes it, text
 // junk and no file at all are the lock files of the linux-ports and linux-probe examples.)
+// A profile's lock directory that is a link out of its root is not one: our locks would be
+// made, and stale ones removed, in that directory of the reporting machine.
+TEST(UUCPLock, LockDirectoriesLieInsideThePlatformRoot) {
+  test::TempDirectory outside, profile;
+  fs::create_directories(profile.file("var"));
+  fs::create_symlink(outside.path(), profile.file("var/lock"));
+  const std::string run = profile.makeDirectory("run/lock");
+  ScopedPlatformRoot root(profile.path());
+  EXPECT_EQ(UUCPLock::defaultDirectories(), std::vector<std::string>{run});
+}
+
 TEST(UUCPLock, RecordedOwnerOfTextBinaryAndJunkFiles) {
   int32_t binary = 4242;
   const struct {
