@@ -78,7 +78,9 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
 }
 
 LiveMachine::~LiveMachine() {
-  // The feed adds through the registry that goes with this machine; the store may outlive it.
+  // The feed adds through the registry that goes with this machine; the store, and a pump
+  // that took the feed from it, may outlive it.
+  if (feed_) feed_->detach();
   registry_->store()->setFeed(nullptr);
 }
 
@@ -100,8 +102,13 @@ std::unique_ptr<LiveMachine> LiveMachine::open(const Options& options, std::stri
   if (options.followDeviceChanges && options.systemRoot == "/")
     monitor = UdevMonitor::open(LiveRegistryFeed::subsystems(), &missed);
   registry->build();
-  if (monitor) registry->store()->setFeed(std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry));
+  std::shared_ptr<LiveRegistryFeed> feed;
+  if (monitor) {
+    feed = std::make_shared<LiveRegistryFeed>(std::move(monitor), *registry);
+    registry->store()->setFeed(feed);
+  }
   auto machine = std::make_unique<LiveMachine>(Key{}, options, std::move(registry));
+  machine->feed_ = std::move(feed);
   machine->deviceChangesMissed_ = std::move(missed);
   return machine;
 }

@@ -12,6 +12,8 @@
 
 namespace xr {
 
+class LiveRegistryFeed;
+
 // This machine, reported on when no machine profile is given: the registry built from sysfs
 // is installed, and the fixed tool paths lead to what does their work on Linux (our
 // driver-listing tool, served in process, and the system's lsof). Destroying it gives all of
@@ -54,6 +56,7 @@ class LiveMachine {
  private:
   Options options_;
   std::unique_ptr<LiveRegistry> registry_;
+  std::shared_ptr<LiveRegistryFeed> feed_;  // on the store, which may outlive the machine
   std::optional<ScopedRegistry> installed_;
   std::vector<std::unique_ptr<ScopedFixedPath>> paths_;
   std::optional<ScopedInProcessTool> driverListing_;

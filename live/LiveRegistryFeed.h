@@ -23,6 +23,9 @@ class LiveRegistryFeed : public RegistryFeed {
 
   int descriptor() const override;
   void pump(RegistryStore& store) override;
+  // From now on events are read and dropped: the registry is going. Whoever still holds the
+  // feed (a notification port's pump on another thread) then never reaches it.
+  void detach();
 
   // The subsystems whose devices make entries.
   static const std::vector<std::string>& subsystems();
@@ -30,7 +33,7 @@ class LiveRegistryFeed : public RegistryFeed {
  private:
   std::mutex mutex_;  // LiveRegistry is built on by one thread at a time
   std::unique_ptr<UdevMonitor> monitor_;
-  LiveRegistry& registry_;
+  LiveRegistry* registry_;  // null once detached
 };
 
 }  // namespace xr
