@@ -49,7 +49,7 @@ class ModemInUseCheckTest : public ToolTest {
     device_ = ::ptsname(master_.get());
     test::listSerialPort(*store_, "modem", device_);
     test::SerialPortListPeer::resetShared();
-    ::symlink("/usr/bin/lsof", lsof_.c_str());
+    ASSERT_EQ(::symlink("/usr/bin/lsof", lsof_.c_str()), 0);
   }
   void TearDown() override {
     holder_.reset();
@@ -61,7 +61,7 @@ class ModemInUseCheckTest : public ToolTest {
   // A process whose command name has blanks in it, holding the modem's device open.
   void holdTheModem() {
     std::string link = dir_.makeDirectory("bin") + "/Modem App";
-    ::symlink(XR_HOLDOPEN_TOOL, link.c_str());
+    ASSERT_EQ(::symlink(XR_HOLDOPEN_TOOL, link.c_str()), 0);
     holder_ = Process::launch(link, {device_});
     ASSERT_TRUE(holder_);
     char said[5];
@@ -100,7 +100,7 @@ TEST_F(ModemInUseCheckTest, WithoutTheToolOrAModemPortNoNames) {
   plugin_.checkIfModemInUseTask();
   EXPECT_EQ(plugin_.appNamesAlreadyUsingModems(), "earlier");
 
-  ::symlink("/usr/bin/lsof", lsof_.c_str());
+  ASSERT_EQ(::symlink("/usr/bin/lsof", lsof_.c_str()), 0);
   ScopedRegistry noModem(RegistryStore::create());
   test::SerialPortListPeer::resetShared();
   plugin_.checkIfModemInUseTask();
