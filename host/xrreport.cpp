@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "live/KernelDriverListing.h"
 #include "live/LiveMachine.h"
 #include "profile/MachineCapture.h"
 #include "profile/MachineProfile.h"
@@ -88,6 +89,7 @@ void traceToStandardError(std::string_view line) {
 // The machine reported on: a machine profile, or this one, perhaps being captured.
 struct Machine {
   std::unique_ptr<MachineProfile> profile;
+  std::unique_ptr<KernelDriverListing> profileDrivers;  // a Linux machine's profile
   std::unique_ptr<LiveMachine> live;
   std::unique_ptr<MachineCapture> capture;
 };
@@ -98,6 +100,10 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
   if (profile) {
     machine->profile = MachineProfile::open(*profile, error);
     if (!machine->profile) return false;
+    // A Linux machine's profile has its drivers listed as this machine has: from its kernel's
+    // files, by the same code.
+    if (const std::string root = machine->profile->file("root"); KernelDriverListing::describedBy(root))
+      machine->profileDrivers = KernelDriverListing::serve(LiveMachine::defaults(executableDir).toolDirectory, root);
   } else {
     // A capture refuses its directory before anything is read.
     if (capture && !(machine->capture = MachineCapture::begin(*capture, trace ? traceToStandardError : nullptr, error)))

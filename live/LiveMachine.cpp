@@ -2,7 +2,6 @@
 
 #include "live/LiveRegistryFeed.h"
 #include "live/UdevMonitor.h"
-#include "tools/xrdrvxstat/DriverListing.h"
 
 #include <unistd.h>
 
@@ -53,16 +52,7 @@ LiveMachine::LiveMachine(Key, Options options, std::unique_ptr<LiveRegistry> reg
     : options_(std::move(options)), registry_(std::move(registry)) {
   installed_.emplace(registry_->store());
   // The fixed paths name another system's tools; on Linux their work is done by these.
-  std::string lister = options_.toolDirectory + "/" + kDriverListingTool;
-  if (executable(lister)) {
-    paths_.push_back(std::make_unique<ScopedFixedPath>("/usr/sbin/drvxstat", lister));
-    // Launching it would cost 2-4 ms of a report of a few; its work is a short read of
-    // /sys/module, so this process does it (the program stays, for users).
-    driverListing_.emplace(lister, [root = options_.systemRoot](const std::vector<std::string>& args,
-                                                                std::string* output) {
-      return listDrivers(args, root, output);
-    });
-  }
+  driverListing_ = KernelDriverListing::serve(options_.toolDirectory, options_.systemRoot);
   // A system tree other than / (tests) has its own processes, or none, and its own UUCP lock
   // directories: a report on it never meets this machine's locks or leaves one there.
   if (options_.systemRoot != "/") {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "live/KernelDriverListing.h"
 #include "live/LiveRegistry.h"
 #include "platform/PlatformRoot.h"
 #include "platform/Process.h"
@@ -59,7 +60,7 @@ class LiveMachine {
   std::shared_ptr<LiveRegistryFeed> feed_;  // on the store, which may outlive the machine
   std::optional<ScopedRegistry> installed_;
   std::vector<std::unique_ptr<ScopedFixedPath>> paths_;
-  std::optional<ScopedInProcessTool> driverListing_;
+  std::unique_ptr<KernelDriverListing> driverListing_;
   std::string deviceChangesMissed_;
 };
 

@@ -18,7 +18,8 @@ std::string resolvePath(std::string_view absolutePath);
 
 // On a system whose tools live elsewhere than the fixed paths say (this Linux machine), the
 // host maps a fixed path to the real file: resolvePath then gives that file, whatever the
-// root. An empty actual path removes the mapping. Machine profiles use no mappings.
+// root. An empty actual path removes the mapping. Machine profiles use none, but for the
+// driver-listing tool of a Linux machine's profile (live/KernelDriverListing.h).
 void mapFixedPath(const std::string& fixedPath, std::string actualPath);
 
 // True when a file or directory exists at the path (used as given), following a symbolic

@@ -31,6 +31,10 @@ check_runs() {
   local prefix=$1 example=$1/$datadir/examples/serial-pellan out
   out=$(cd / && env -i "$prefix/$bindir/xrreport" --machine "$example") || fail "xrreport in $prefix failed"
   [ "$out" = "$(cat "$example/expected.txt")" ] || fail "report from $prefix differs: $out"
+  # A Linux machine's profile has its drivers listed by the installed lister's code.
+  out=$(cd / && env -i "$prefix/$bindir/xrreport" --machine "$prefix/$datadir/examples/linux-ports") ||
+    fail "xrreport in $prefix failed on linux-ports"
+  grep -qF 6.1.0-28 <<<"$out" || fail "no driver version in the linux-ports report from $prefix: $out"
   out=$(cd / && env -i "$prefix/$bindir/xrreport" --version) || fail "xrreport --version in $prefix failed"
   for bundle in XRModem XRModemPorts; do
     grep -qF " $prefix/$plugindir/$bundle.xrplugin" <<<"$out" || fail "--version from $prefix: $out"

@@ -1,12 +1,14 @@
 // xrdrvxstat on a fake system tree: a line per driver or module, the version in parentheses
-// only when the module declares one. The live machine serves the same listing in process, and
-// an installed xrreport finds the tool and the USB modem family table in its installed layout.
+// only when the module declares one. The live machine, and a Linux machine's profile, get the
+// same listing in process, and an installed xrreport finds the tool and the USB modem family
+// table in its installed layout.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "live/KernelDriverListing.h"
 #include "live/LiveMachine.h"
 #include "platform/Process.h"
 #include "support/FakeSystem.h"
@@ -53,6 +55,19 @@ TEST(DriverListing, ListsModulesBuiltInsAndDrivers) {
   test::ProgramResult all = listing({"-l", "--root", sys.root()});
   EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5) << all.out;
   EXPECT_NE(all.out.find(" 8250 <>\n"), std::string::npos) << all.out;
+}
+
+// A Linux machine's profile lists its drivers from its kernel's files, unless it brings a
+// listing tool of its own: that one speaks for the machine (a captured one, or another system).
+TEST(DriverListing, ALinuxProfileIsListedFromItsKernelFilesUnlessItHasATool) {
+  test::TempDirectory dir;
+  dir.write("modules/proc/modules", "cdc_acm 45056 1 - Live 0xffffffffc0a2c000\n");
+  dir.write("sysfs/sys/module/cdc_acm/version", "0.26\n");
+  dir.write("tool/proc/modules", "cdc_acm 45056 1 - Live 0xffffffffc0a2c000\n");
+  dir.write("tool/usr/sbin/drvxstat", "#!/bin/sh\n");
+  dir.write("other/var/db/modem.prefs", "");
+  for (auto [root, described] : {std::pair{"modules", true}, {"sysfs", true}, {"tool", false}, {"other", false}})
+    EXPECT_EQ(KernelDriverListing::describedBy(dir.file(root)), described) << root;
 }
 
 // The directories are the ones the build is configured with (cmake/XrInstall.cmake), whatever
