@@ -82,10 +82,10 @@ struct XRModemPortsPlugin::EarlyPass::Shared {
 std::unique_ptr<XRModemPortsPlugin::EarlyPass> XRModemPortsPlugin::EarlyPass::begin() {
   // A thread pays where the first report would wait on a process: the driver listing, when it
   // is a tool launch (a machine profile's tool), then runs beside the pass and the modem
-  // plug-in's report. Where the listing is made in process (this machine), the pass is all
-  // the early work, and a thread for it cost more than it overlapped on a 2-CPU VM (its start
-  // and the report thread's wake-up, 0.5 ms a report): the report makes the pass itself,
-  // sharing a long one with a second thread.
+  // plug-in's report. Where the listing is made in process (this machine, a Linux machine's
+  // profile), the pass is all the early work, and a thread for it cost more than it
+  // overlapped on a 2-CPU VM (its start and the report thread's wake-up, 0.5 ms a report):
+  // the report makes the pass itself, sharing a long one with a second thread.
   if (!driverListingIsLaunched()) return nullptr;
   std::unique_ptr<EarlyPass> early(new EarlyPass);
   early->shared_ = std::make_shared<Shared>();
