@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +30,11 @@ struct Module {
 
 // A small file's contents, at most limit bytes; nullopt when it cannot be read whole.
 std::optional<std::string> readFile(const std::string& path, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // Regular files only (procfs and sysfs ones are), looked at before the open: a Linux
+  // machine's profile could put a device there, and opening a serial line raises its DTR.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   std::string out;
   char buffer[4096];
