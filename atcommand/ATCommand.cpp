@@ -13,6 +13,8 @@ constexpr std::string_view kFinalOK = "\r\nOK\r\n";
 constexpr std::string_view kFinalError = "\r\nERROR\r\n";
 // A final result that straddles two chunks starts at most this far before the new bytes.
 constexpr size_t kFinalOverlap = std::max(kFinalOK.size(), kFinalError.size()) - 1;
+constexpr std::string_view kEquipmentErrors[] = {"\r\n+CME ERROR", "\r\n+CMS ERROR"};
+constexpr size_t kEquipmentErrorOverlap = kEquipmentErrors[0].size() - 1;
 // The modem's notification mode for command replies; recorded, it changes nothing.
 constexpr int32_t kReplyNotificationMode = 2;
 
@@ -155,11 +157,21 @@ void ATCommand::advance() {
   }
 
   const bool regionKnown = !p.requireEcho || p.echoAt != std::string::npos;
+  const size_t regionStart = p.requireEcho && regionKnown ? p.echoAt + _command.size() : 0;
   if (!p.finalResult && regionKnown) {
-    const size_t regionStart = p.requireEcho ? p.echoAt + _command.size() : 0;
     const size_t start = std::max(regionStart, from > kFinalOverlap ? from - kFinalOverlap : 0);
     p.finalResult = response.find(kFinalOK, start) != std::string::npos ||
                     response.find(kFinalError, start) != std::string::npos;
+  }
+  if (!p.finalResult && regionKnown && _equipmentErrorsFinal) {
+    if (p.equipmentErrorAt == std::string::npos) {
+      const size_t start = std::max(regionStart, from > kEquipmentErrorOverlap ? from - kEquipmentErrorOverlap : 0);
+      for (std::string_view error : kEquipmentErrors)
+        p.equipmentErrorAt = std::min(p.equipmentErrorAt, response.find(error, start));
+    }
+    // Final once its line has ended.
+    p.finalResult = p.equipmentErrorAt != std::string::npos &&
+                    response.find("\r\n", p.equipmentErrorAt + 2) != std::string::npos;
   }
   p.scanned = end;
 }

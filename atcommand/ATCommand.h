@@ -59,6 +59,10 @@ class ATCommand {
   void setTimeout(Timeout timeout) { _timeout = timeout; }
   // True when the reply reached kResponseLimit without being complete.
   bool responseOverflowed() const;
+  // Whether a mobile equipment error, a line "+CME ERROR: ..." or "+CMS ERROR: ...", ends the
+  // reply as ERROR does: cellular modems answer a query they do not know that way. Off by
+  // default, as the modem reporter's dialogue knows only OK and ERROR. Set before send().
+  void setEquipmentErrorsFinal(bool final) { _equipmentErrorsFinal = final; }
   const std::shared_ptr<RedLightGreenLight>& lock() const { return _lock; }
   void setLock(std::shared_ptr<RedLightGreenLight> lock) { _lock = std::move(lock); }
 
@@ -76,6 +80,7 @@ class ATCommand {
     size_t lineBreakFree = 0;             // bytes other than CR and LF
     size_t lineBreakFreeBeforeEcho = 0;   // the same, before echoAt (when the echo is required)
     bool finalResult = false;             // "\r\nOK\r\n" or "\r\nERROR\r\n" seen
+    size_t equipmentErrorAt = std::string::npos;  // an equipment error line, perhaps unended
   };
 
   bool isDialCommand() const;
@@ -94,6 +99,7 @@ class ATCommand {
   Progress _progress;
 
   Timeout _timeout = kDefaultTimeout;
+  bool _equipmentErrorsFinal = false;
   std::shared_ptr<RedLightGreenLight> _lock;
 };
 

@@ -12,8 +12,12 @@ constexpr int32_t kModemSpeed = 115200;
 // A modem that floods still gets a line of the report, not the flood.
 constexpr size_t kMaxAnswer = 200;
 
-// A complete reply ending in ERROR: the modem does not know the command.
-bool isError(const std::string& answer) { return answer.ends_with("ERROR"); }
+// A complete reply ending in ERROR, or a mobile equipment error: the modem does not know the
+// command, or will not answer it.
+bool isError(const std::string& answer) {
+  return answer.ends_with("ERROR") || answer.find("+CME ERROR") != std::string::npos ||
+         answer.find("+CMS ERROR") != std::string::npos;
+}
 
 // The cleaned answer, bounded. Its bytes stay as the modem sent them: the text report escapes
 // control bytes and invalid UTF-8 in every value.
@@ -35,7 +39,7 @@ class Dialogue {
       over_ = true;
       return std::nullopt;
     }
-    auto answer = sendFreeTextQuery(command + "\r", std::min(query_, left));
+    auto answer = sendFreeTextQuery(command + "\r", std::min(query_, left), /*equipmentErrorsFinal=*/true);
     over_ = !answer;
     replied_ = replied_ || answer;
     return answer;

@@ -75,6 +75,11 @@ TEST_F(ModemIdentityProbeTest, AsksOnlyWhatItMustAndLeavesNoLock) {
   } cases[] = {
       {"older modem", R"({"Responses": {"ATI": "56000"}})",
        identity({}, {}, {}, {}, "56000"), withFallback},
+      // Equipment errors end a reply as ERROR does, even arriving a few bytes at a time.
+      {"cellular modem", R"({"ChunkSize": 3, "Responses": {"AT+GMR": "2.4"}, "RawResponses": {
+          "AT+GMI": {"$data": "0d0a2b434d45204552524f523a20340d0a"},
+          "AT+GMM": {"$data": "0d0a2b434d53204552524f523a203530300d0a"}}})",
+       identity({}, {}, "2.4"), identityQueries},
       {"says nothing of itself", "{}", failure("xrport_probe_noidentity"), withFallback},
       {"silent", R"({"Silent": ["AT+GMI"]})", failure("xrport_probe_noanswer"), {"AT+GMI"}},
       {"garbage, no final result", R"({"RawResponses": {"AT+GMI": {"$data": "fffe00e2"}}})",
