@@ -33,6 +33,13 @@ USBPortFacts usbFacts(const Dictionary& device) {
   return usb;
 }
 
+// USB serial drivers for cellular modems only: their ports are the modem's (its AT commands,
+// and its diagnostics or GPS ports), not an adapter's.
+bool cellularModemDriver(std::string_view module) {
+  static constexpr std::string_view kDrivers[] = {"option", "qcserial", "sierra", "zte_ev"};
+  return std::find(std::begin(kDrivers), std::end(kDrivers), module) != std::end(kDrivers);
+}
+
 SerialPortRecord record(const RegistryStore& registry, const RegistryEntry* port) {
   const Dictionary properties = registry.properties(port);
   SerialPortRecord r;
@@ -74,7 +81,7 @@ SerialPortRecord record(const RegistryStore& registry, const RegistryEntry* port
   // ttyACM or ttyUSB port) is no internal modem.
   if (r.name == "modem")
     r.kind = interfaceSeen ? SerialPortKind::USBModem : SerialPortKind::InternalModem;
-  else if (atInterface)
+  else if (atInterface || (usbSerial && cellularModemDriver(r.moduleName.value_or(r.driverName.value_or("")))))
     r.kind = SerialPortKind::USBModem;
   else if (usbSerial)
     r.kind = SerialPortKind::USBSerialAdapter;

@@ -45,16 +45,21 @@ TEST(XRModemPortsPluginTest, ReportsWhatItCanOfAVanishedPortWithAByteName) {
 }
 
 // /dev/modem leads to the user's modem wherever it is: one below a USB interface is no internal
-// one, and stays a port --probe may ask.
-TEST(XRModemPortsPluginTest, TheModemPortIsInternalOnlyOffUSB) {
+// one, and stays a port --probe may ask. A cellular modem's driver makes its ports a modem's,
+// though they are USB serial ones.
+TEST(XRModemPortsPluginTest, KindsOfModemPorts) {
   struct Case {
     const char* name;
+    const char* port;
     bool usb, atInterface, usbSerial;
+    const char* module;
     SerialPortKind kind;
   } cases[] = {
-      {"on a UART", false, false, false, SerialPortKind::InternalModem},
-      {"CDC ACM modem", true, true, false, SerialPortKind::USBModem},
-      {"modem on a USB serial adapter", true, false, true, SerialPortKind::USBModem},
+      {"modem on a UART", "modem", false, false, false, "8250", SerialPortKind::InternalModem},
+      {"CDC ACM modem", "modem", true, true, false, "cdc_acm", SerialPortKind::USBModem},
+      {"modem on a USB serial adapter", "modem", true, false, true, "ftdi_sio", SerialPortKind::USBModem},
+      {"cellular modem", "ttyUSB2", true, false, true, "option", SerialPortKind::USBModem},
+      {"USB serial adapter", "ttyUSB0", true, false, true, "ftdi_sio", SerialPortKind::USBSerialAdapter},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -65,8 +70,9 @@ TEST(XRModemPortsPluginTest, TheModemPortIsInternalOnlyOffUSB) {
       parent = store->addEntry(parent, "1-2:1.0", "HwUSBInterface",
                                makeDictionary({{"ATCommandInterface", c.atInterface}}));
     }
-    parent = store->addEntry(parent, "driver", "HwSerialDriver", makeDictionary({{"usbSerial", c.usbSerial}}));
-    test::listSerialPort(*store, "modem", "/dev/modem", parent);
+    parent = store->addEntry(parent, "driver", "HwSerialDriver",
+                             makeDictionary({{"usbSerial", c.usbSerial}, {"moduleName", c.module}}));
+    test::listSerialPort(*store, c.port, std::string("/dev/") + c.port, parent);
     const std::vector<SerialPortRecord> ports = PortInventory::harvest(*store);
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].kind, c.kind);
