@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Profiles come from users; bound them before parsing.
-const JsonLimits kProfileLimits{64, 64u * 1024 * 1024};
+const JsonLimits kModemScriptLimits{64, ModemScript::kMaxFileBytes};
 
 // Whether something is at path. Only "no such file" is absence: a directory that cannot be
 // searched is a fault, not an empty machine.
@@ -52,7 +52,7 @@ bool readOptionalObject(const std::string& path, DictionaryRef* object, std::str
   bool present;
   if (!optionalFile(path, &present, error)) return false;
   if (!present) return true;
-  JsonResult result = readJsonFile(path, kProfileLimits);
+  JsonResult result = readJsonFile(path, kModemScriptLimits);
   if (!result.ok()) {
     *error = result.error;
     return false;

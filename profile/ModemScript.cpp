@@ -4,7 +4,7 @@
 
 namespace xr {
 namespace {
-const JsonLimits kScriptLimits{16, 64u * 1024 * 1024};
+const JsonLimits kScriptLimits{16, ModemScript::kMaxFileBytes};
 
 bool failWith(std::string* error, std::string message) {
   if (error) *error = std::move(message);

@@ -38,6 +38,12 @@ struct ModemScript {
   // CR LF, each line followed by CR LF, then CR LF "OK" CR LF.
   static Data framedResponse(const std::vector<std::string>& lines);
 
+  // A reply the AT engine can take is at most 64 KiB, twice that as hex, and a report sends
+  // a handful of commands: a capture of a modem that floods every one stays under this. JSON
+  // can take fifty times its text once parsed, so the bound is also what a report or modemsim
+  // may spend on a hostile file.
+  static constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
+
   // A modem.json object; nullopt and a message naming the fault for anything else.
   static std::optional<ModemScript> fromValue(const Value& value, std::string* error);
   static std::optional<ModemScript> fromFile(const std::string& path, std::string* error);

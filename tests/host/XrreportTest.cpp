@@ -168,6 +168,8 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
        "Permission denied"},
       {"registry malformed", [](auto& i) { i.write("m/registry.json", "{\"HwService\": "); }, "m/registry.json",
        "parse error"},
+      {"modem script too large", [](auto& i) { i.write("m/modem.json", std::string(4 << 20, ' ') + "{}"); },
+       "m/modem.json", "larger than 4194304 bytes"},
       {"no bundle at all", [](auto&) {}, "", "no plug-in bundle"},
       {"empty bundle", [](auto& i) { i.makeDirectory("Empty.xrplugin"); }, "Empty.xrplugin", "no shared object"},
       {"two shared objects",
