@@ -13,6 +13,7 @@ TEST(Utf8Test, ValidatesAndFindsTheLastWholeCharacter) {
   } cases[] = {
       {"", true, 0},
       {"caf\xC3\xA9", true, 5},
+      {"\xDF\xBF", true, 2},          // U+07FF, the last two-byte character
       {"\xF0\x9F\x93\x9E", true, 4},
       {"\xF4\x8F\xBF\xBF", true, 4},   // U+10FFFF
       {"caf\xC3", false, 3},            // cut inside a character
