@@ -163,6 +163,7 @@ std::vector<DictionaryRef> XRModemPortsPlugin::portItems(EarlyPass* early) {
     versions_ = listing.versions().value_or(std::map<std::string, std::string>{});
   }
   std::vector<DictionaryRef> items;
+  lockDirectories_ = UUCPLock::defaultDirectories();
   const int uninspected = static_cast<int>(scan.uninspected.size());
   for (size_t i = 0; i < ports.size(); ++i) items.push_back(item(ports[i], scan.holders[i], uninspected));
   return items;
@@ -174,7 +175,7 @@ XRModemPortsPlugin::LockInfo XRModemPortsPlugin::lockInfo(const SerialPortRecord
   LockInfo info;
   std::vector<std::string> names{port.kernelName};
   if (port.name != port.kernelName) names.push_back(port.name);
-  for (const std::string& directory : UUCPLock::defaultDirectories()) {
+  for (const std::string& directory : lockDirectories_) {
     for (const std::string& name : names) {
       const std::optional<pid_t> pid = UUCPLock::recordedOwner(directory + "/" + UUCPLock::lockFileName(name));
       if (!pid) continue;

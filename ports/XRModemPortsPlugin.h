@@ -79,6 +79,7 @@ class XRModemPortsPlugin {
   Options options_;
   PortHolders holders_;
   std::map<std::string, std::string> versions_;  // loaded driver versions, by bundle identifier
+  std::vector<std::string> lockDirectories_;      // the UUCP lock directories, found once a report
 };
 
 }  // namespace xr
