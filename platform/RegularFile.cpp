@@ -79,6 +79,13 @@ RegularFileRead readRegularFileFrom(int fd, size_t maxBytes) {
 }
 
 RegularFileRead readRegularFile(const std::string& path, size_t maxBytes) {
+  // Looked at before it is opened: opening a serial device raises its DTR line.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    RegularFileRead result;
+    result.fault = RegularFileRead::Fault::NotRegular;
+    return result;
+  }
   return readRegularFileFrom(posix::open(path.c_str(), kReadFlags), maxBytes);
 }
 

@@ -17,6 +17,8 @@
 #include <set>
 #include <string_view>
 
+#include "platform/RegularFile.h"
+
 namespace xr {
 namespace {
 
@@ -28,28 +30,12 @@ struct Module {
   bool loaded = false;       // from /proc/modules (not built in)
 };
 
-// A small file's contents, at most limit bytes; nullopt when it cannot be read whole.
+// A small file's contents, at most limit bytes; nullopt when it cannot be read whole. Only a
+// regular file (procfs and sysfs ones are): a Linux machine's profile could put a device there.
 std::optional<std::string> readFile(const std::string& path, size_t limit) {
-  // Regular files only (procfs and sysfs ones are), looked at before the open: a Linux
-  // machine's profile could put a device there, and opening a serial line raises its DTR.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-    if (out.size() > limit) {
-      ::close(fd);
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
-  return out;
+  RegularFileRead read = readRegularFile(path, limit);
+  if (!read.ok()) return std::nullopt;
+  return std::move(read.contents);
 }
 
 std::vector<std::string> list(const std::string& path) {
