@@ -141,10 +141,9 @@ void LiveRegistry::build() {
 
   std::vector<TtyInfo> usbTtys;
   std::set<std::string> ttyInterfaces;
-  for (const std::string& name : tree_.list(kClassTty)) {
-    // Almost every tty is virtual, most of them by names the kernel keeps for them; a readlink
-    // each would cost most of the walk.
-    if (isVirtualTerminalName(name)) continue;
+  // Almost every tty is virtual, most of them by names the kernel keeps for them: a readlink
+  // each would cost most of the walk. They are left out before the names are sorted.
+  for (const std::string& name : tree_.list(kClassTty, isVirtualTerminalName)) {
     std::string classPath = std::string(kClassTty) + "/" + name;
     // A readlink tells the rest: a port's link leads to its device, a virtual one's elsewhere
     // under the virtual devices.

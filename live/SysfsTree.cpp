@@ -157,12 +157,13 @@ std::optional<std::string> SysfsTree::linkName(std::string_view systemPath) cons
   return std::string(baseName(*target));
 }
 
-std::vector<std::string> SysfsTree::list(std::string_view systemPath) const {
+std::vector<std::string> SysfsTree::list(std::string_view systemPath, bool (*skip)(std::string_view name)) const {
   std::vector<std::string> names;
   Directory dir(at(systemPath));
   if (!dir.get()) return names;
   while (const struct dirent* e = ::readdir(dir.get())) {
-    if (::strcmp(e->d_name, ".") != 0 && ::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    if (::strcmp(e->d_name, ".") != 0 && ::strcmp(e->d_name, "..") != 0 && !(skip && skip(e->d_name)))
+      names.emplace_back(e->d_name);
   }
   return sortedNaturally(std::move(names));
 }

@@ -44,8 +44,8 @@ class SysfsTree {
   std::optional<std::string> linkName(std::string_view systemPath) const;
 
   // The names in a directory (no "." or ".."), in natural order ("tty2" before "tty10");
-  // empty when it cannot be read.
-  std::vector<std::string> list(std::string_view systemPath) const;
+  // empty when it cannot be read. Those skip() is true for are left out before the sort.
+  std::vector<std::string> list(std::string_view systemPath, bool (*skip)(std::string_view name) = nullptr) const;
   // The directories and regular files of a directory, each in natural order (device tree).
   void listNodes(std::string_view systemPath, std::vector<std::string>* directories,
                  std::vector<std::string>* files) const;
