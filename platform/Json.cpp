@@ -144,6 +144,11 @@ JsonResult parseJson(std::string_view text, const JsonLimits& limits) {
     result.error = "larger than " + std::to_string(limits.maxBytes) + " bytes";
     return result;
   }
+  // The parser takes a NUL byte for the end of the text and would accept whatever follows it.
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    result.error = "NUL byte at offset " + std::to_string(nul) + ": JSON text holds none";
+    return result;
+  }
   ValueBuilder builder(limits.maxDepth);
   bool ok = false;
   try {

@@ -43,7 +43,7 @@ TEST(JsonTest, RefusesMalformedTooDeepOrTooLargeInputNamingTheFault) {
       {"", "syntax error"}, {"{\"a\": }", "syntax error"}, {"{\"a\":1} trailing", "syntax error"},
       {"[[[[[[[[[1]]]]]]]]]", "nested deeper than 8"}, {"{\"$data\": \"abc\"}", "$data"},
       {"{\"$data\": 12}", "$data"}, {"{\"$data\": \"zz\"}", "$data"}, {"18446744073709551615", "out of range"},
-      {std::string(2000, ' ') + "1", "larger than 1024"},
+      {std::string(2000, ' ') + "1", "larger than 1024"}, {std::string("{\"a\":1}\0[", 9), "NUL byte at offset 7"},
   };
   for (const auto& c : cases) {
     auto result = parseJson(c.text, JsonLimits{8, 1024});
