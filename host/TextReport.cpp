@@ -38,6 +38,8 @@ size_t utf8CharacterLength(std::string_view text, uint32_t* codePoint) {
   return length;
 }
 
+}  // namespace
+
 // Text that came from outside (the modem, tools, bundles, the registry) goes to a terminal:
 // control characters (C0, DEL, C1) and bytes that are not UTF-8 are shown as \xNN, so no value
 // can move the cursor, start an escape sequence or begin a line of its own.
@@ -62,6 +64,8 @@ std::string displayable(std::string_view text) {
   }
   return out;
 }
+
+namespace {
 
 std::string scalarText(const Value& value) {
   switch (value.type()) {

@@ -36,7 +36,7 @@ constexpr int kUnusable = 1;
 constexpr int kBadCommandLine = 2;
 
 int unusable(const std::string& message) {
-  std::cerr << "xrreport: " << message << '\n';
+  std::cerr << "xrreport: " << displayable(message) << '\n';
   return kUnusable;
 }
 
@@ -81,7 +81,7 @@ void prepareProcess() {
 }
 
 void traceToStandardError(std::string_view line) {
-  std::string text(line);
+  std::string text = displayable(line);
   text += '\n';
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
@@ -117,7 +117,7 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
     // must know that it never will.
     if (!machine->live->deviceChangesMissed().empty())
       std::cerr << "xrreport: warning: devices plugged in or out will not be seen: "
-                << machine->live->deviceChangesMissed() << '\n';
+                << displayable(machine->live->deviceChangesMissed()) << '\n';
   }
   if (trace && !machine->capture) setTraceSink(traceToStandardError);
   return true;
@@ -192,7 +192,7 @@ int run(int argc, char** argv) {
       std::cout << std::flush;
       return std::cout ? kReported : unusable("standard output cannot be written");
     }
-    std::cerr << "xrreport: " << e.what() << "\n\n" << app.help();
+    std::cerr << "xrreport: " << displayable(e.what()) << "\n\n" << app.help();
     return kBadCommandLine;
   }
 

@@ -153,6 +153,8 @@ TEST(Xrreport, FaultsAreNamedAndFail) {
     std::string pluginPath = "";  // XRREPORT_PLUGIN_PATH, inside the installation
   } cases[] = {
       {"profile missing", [](auto&) {}, "absent", "does not exist", "", "absent"},
+      // Shown, not obeyed: a name cannot start a line of its own or a terminal escape.
+      {"profile named with control characters", [](auto&) {}, "a\\x0ab\\x1b[2J", "does not exist", "", "a\nb\x1b[2J"},
       {"root is a file", [](auto& i) { i.write("m/root", ""); }, "m/root", "not a directory"},
       // Not an empty machine: what it holds cannot be seen.
       {"profile cannot be searched", [](auto& i) { fs::permissions(i.file("m"), fs::perms::owner_read); }, "m/root",
