@@ -87,20 +87,35 @@ def median_seconds(command, runs, warmup):
         return json.loads(times.read_text())["results"][0]["median"]
 
 
-def medians_alternating(commands, runs, warmup, blocks=6):
-    """Median wall time of each command over `runs` runs, taken in `blocks` rounds that run
-    every command in turn: the machine's speed drifts over seconds (a VM's by tenths), and
-    a difference between commands measured one after the other would carry that drift."""
-    with tempfile.TemporaryDirectory() as scratch:
-        times = Path(scratch) / "times.json"
-        pooled = [[] for _ in commands]
-        for block in range(blocks):
-            for i, command in enumerate(commands):
-                checked(["hyperfine", "--shell=none", "--style", "none", "--warmup", warmup if block == 0 else 2,
-                         "--runs", runs // blocks, "--export-json", times,
-                         shlex.join(str(part) for part in command)], "hyperfine")
-                pooled[i] += json.loads(times.read_text())["results"][0]["times"]
-        return [statistics.median(samples) for samples in pooled]
+def paired_medians(first, second, pairs, warmup):
+    """Medians of the wall times of two commands and of their difference, each run of the first
+    paired with one of the second just before or after it, in turn: a VM's speed drifts by tens
+    of percent over seconds, and only runs side by side see the same machine. Output goes to
+    /dev/null, as hyperfine's does."""
+    null = os.open(os.devnull, os.O_WRONLY)
+    commands = [[str(part) for part in first], [str(part) for part in second]]
+
+    def seconds(argv):
+        start = time.perf_counter()
+        pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
+        _, status = os.waitpid(pid, 0)
+        if os.waitstatus_to_exitcode(status) != 0:
+            raise Failed(f"{shlex.join(argv)} exited {os.waitstatus_to_exitcode(status)}")
+        return time.perf_counter() - start
+
+    try:
+        for _ in range(warmup):
+            for argv in commands:
+                seconds(argv)
+        times = [[], []]
+        for pair in range(pairs):
+            order = (0, 1) if pair % 2 == 0 else (1, 0)
+            for i in order:
+                times[i].append(seconds(commands[i]))
+    finally:
+        os.close(null)
+    differences = [a - b for a, b in zip(*times)]
+    return statistics.median(times[0]), statistics.median(times[1]), statistics.median(differences)
 
 
 def peak_resident_kb(xrreport):
@@ -236,10 +251,11 @@ def main():
 
     def live_report():
         # Measured side by side in one run, so the machine's load weighs on all three alike.
-        live, empty = medians_alternating(
-            [[xrreport, "--format", "json"], [xrreport, "--format", "json", "--machine", EXAMPLES / "empty"]], 300, 20)
+        live, empty, above = paired_medians([xrreport, "--format", "json"],
+                                            [xrreport, "--format", "json", "--machine", EXAMPLES / "empty"], 300, 20)
         table.figure("xrreport --format json, this machine (median)", live * 1e3, "ms", digits=2)
-        table.figure("  this machine above examples/empty", (live - empty) * 1e3, "ms", 2, digits=2)
+        table.figure("  examples/empty, paired with it (median)", empty * 1e3, "ms", digits=2)
+        table.figure("  this machine above examples/empty", above * 1e3, "ms", 2, digits=2)
         hwinfo = median_seconds(["hwinfo", "--modem"], 20, 2)
         table.figure("  hwinfo --modem (median)", hwinfo * 1e3, "ms", digits=1)
         table.figure("  this machine / hwinfo --modem", live / hwinfo, "", 0.25, digits=3)
