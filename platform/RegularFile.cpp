@@ -90,6 +90,16 @@ RegularFileRead readRegularFile(const std::string& path, size_t maxBytes) {
 }
 
 RegularFileRead readRegularFileUnderPlatformRoot(std::string_view absolutePath, size_t maxBytes) {
+  // Looked at before it is opened, as above, through the same confined walk: an O_PATH
+  // descriptor opens nothing (a profile may hold a device node).
+  const FileDescriptor found(openUnderPlatformRoot(absolutePath, O_PATH));
+  if (!found) return readRegularFileFrom(-1, maxBytes);
+  struct stat st {};
+  if (::fstat(found.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    RegularFileRead result;
+    result.fault = RegularFileRead::Fault::NotRegular;
+    return result;
+  }
   return readRegularFileFrom(openUnderPlatformRoot(absolutePath, kReadFlags), maxBytes);
 }
 
