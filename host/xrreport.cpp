@@ -103,7 +103,7 @@ bool openMachine(const std::string* profile, const std::string* capture, bool tr
     // A Linux machine's profile has its drivers listed as this machine has: from its kernel's
     // files, by the same code.
     if (const std::string root = machine->profile->file("root"); KernelDriverListing::describedBy(root))
-      machine->profileDrivers = KernelDriverListing::serve(LiveMachine::defaults(executableDir).toolDirectory, root);
+      machine->profileDrivers = KernelDriverListing::serve(LiveMachine::toolDirectory(executableDir), root);
   } else {
     // A capture refuses its directory before anything is read.
     if (capture && !(machine->capture = MachineCapture::begin(*capture, trace ? traceToStandardError : nullptr, error)))

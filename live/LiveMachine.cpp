@@ -30,19 +30,20 @@ std::string firstExisting(const std::vector<std::string>& candidates) {
 
 }  // namespace
 
+// The build tree has everything beside xrreport; an installed one has the helper programs and
+// the data files in the directories the build was configured with (cmake/XrInstall.cmake).
+std::string LiveMachine::toolDirectory(const std::string& executableDirectory) {
+  for (const std::string& dir : {executableDirectory, fromExecutable(executableDirectory, XR_LIBEXECDIR_FROM_BINDIR)}) {
+    if (executable(dir + "/" + kDriverListingTool)) return dir;
+  }
+  return "";
+}
+
 LiveMachine::Options LiveMachine::defaults(const std::string& executableDirectory) {
   Options options;
   if (const char* root = std::getenv("XRREPORT_SYSTEM_ROOT"); root && *root) options.systemRoot = root;
-  // The build tree has everything beside xrreport; an installed one has the helper programs and
-  // the data files in the directories the build was configured with (cmake/XrInstall.cmake).
-  const std::string installedTools = fromExecutable(executableDirectory, XR_LIBEXECDIR_FROM_BINDIR);
+  options.toolDirectory = toolDirectory(executableDirectory);
   const std::string installedData = fromExecutable(executableDirectory, XR_DATADIR_FROM_BINDIR);
-  for (const std::string& dir : {executableDirectory, installedTools}) {
-    if (executable(dir + "/" + kDriverListingTool)) {
-      options.toolDirectory = dir;
-      break;
-    }
-  }
   options.familyTablePath =
       firstExisting({executableDirectory + "/" + kFamilyTable, installedData + "/" + kFamilyTable});
   return options;

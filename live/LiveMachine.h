@@ -31,6 +31,8 @@ class LiveMachine {
   // The options xrreport uses: the tool and the family table beside the executable or in
   // the installed directories, the system root from XRREPORT_SYSTEM_ROOT (tests) or "/".
   static Options defaults(const std::string& executableDirectory);
+  // Only defaults' toolDirectory, for a Linux machine's profile, which lists its drivers with it.
+  static std::string toolDirectory(const std::string& executableDirectory);
 
   // nullptr and a one-line message when the family table is unusable.
   static std::unique_ptr<LiveMachine> open(const Options& options, std::string* error);
