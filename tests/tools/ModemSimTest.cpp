@@ -1,4 +1,8 @@
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -83,6 +87,34 @@ TEST(ModemSimProgram, ServesItsPtyUntilTerminated) {
   const Process::Termination end = modemsim->wait();
   EXPECT_TRUE(end.exited);
   EXPECT_EQ(end.status, 0);
+}
+
+// Its path printed where nobody reads it, the modem cannot be reached: it says so and ends
+// instead of serving until a signal.
+TEST(ModemSimProgram, EndsWhenItsPathCannotBePrinted) {
+  test::TempDirectory dir;
+  const std::string script = dir.write("modem.json", R"({"Responses": {}})");
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::close(ends[0]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+  const char* argv[] = {kModemSim.c_str(), script.c_str(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(ends[1]);
+  int status = 0;
+  for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 1000) {  // 10 s: it serves on
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      FAIL() << "still serving";
+    }
+    ::usleep(10000);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // prints the path the serial port opens, and serves until SIGINT, SIGTERM or SIGHUP.
 // --kernel-default-line leaves the pty as the kernel makes it (CRs turned into LFs and the
 // rest), as a real serial line starts, whatever the script says. Exit status 0 when stopped
-// by one of them, 1 for an unusable script, 2 for a bad command line.
+// by one of them, 1 for an unusable script or a path that cannot be printed, 2 for a bad
+// command line.
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
@@ -11,6 +12,8 @@
 #include "profile/ScriptedModem.h"
 
 int main(int argc, char** argv) {
+  // A reader of the path that has gone is a write error below, not a silent death.
+  ::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"Serves a scripted modem on a pseudo-terminal and prints its device path."};
   std::string scriptPath;
   app.add_option("modem-json", scriptPath, "the modem script (a machine profile's modem.json)")->required();
@@ -46,6 +49,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << modem->devicePath() << std::endl;
+  if (!std::cout) {  // nobody can reach the modem: serving it would only wait for a signal
+    std::cerr << "modemsim: standard output cannot be written\n";
+    modem->stop();
+    return 1;
+  }
   int received = 0;
   sigwait(&signals, &received);
   modem->stop();
