@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <system_error>
 #include <utility>
 
 #include "platform/BlockedSignals.h"
@@ -24,7 +25,10 @@ ScriptedModem::ScriptedModem(Key, ModemScript script, std::unique_ptr<PseudoTerm
     : _script(std::move(script)), _pty(std::move(pty)) {
   if (makePipe(&_stopRead, &_stopWrite)) {
     const BlockedSignals blocked = BlockedSignals::termination();
-    _thread = std::thread(&ScriptedModem::serve, this);
+    try {
+      _thread = std::thread(&ScriptedModem::serve, this);
+    } catch (const std::system_error&) {  // no thread to be had: start() says so
+    }
   }
 }
 
