@@ -85,7 +85,7 @@ TEST_F(FakeProcTest, MatchesAPortByItsLinks) {
 // no kernel thread (in a pid namespace it is anyone's).
 TEST_F(FakeProcTest, LeavesOutTheKernelThreadsKthreaddLists) {
   process(7, "kworker/0:1", {{"1", "/dev/ttyXR1"}});
-  dir_.write("proc/2/task/2/children", "7 9 ");
+  dir_.write("proc/2/task/2/children", "9 7 ");  // in the order they were made: pids wrap
   for (const auto& [flags, lookedAt] : {std::pair{"2129984", false}, std::pair{"4194560", true}}) {
     dir_.write("proc/2/stat", std::string("2 (kthreadd) S 0 0 0 0 -1 ") + flags + " 0 0 0 0\n");
     const HolderScan scan = PortHolders(dir_.file("proc")).scan(ports());
